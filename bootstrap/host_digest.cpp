@@ -1,0 +1,4 @@
+#include "bootstrap/host_interface.h"
+#include "host_digest.h"
+
+const uint8_t expectedHostDigest[32] = CORVANE_HOST_DIGEST_INITIALIZER;

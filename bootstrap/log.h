@@ -1,0 +1,13 @@
+// The one logging operation: the debugger output and one line of corvane.log
+// beside the library. Safe from any thread.
+#pragma once
+#include <cstddef>
+
+constexpr size_t kLogMessageCapacity = 1024;  // 1023 characters and the terminator
+constexpr size_t kPathCapacity = 260;
+
+void LogMessage(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
+// The full path of `fileName` in the library's own directory. False when the
+// library path is unknown or the result would not fit in kPathCapacity.
+bool pathBesideLibrary(const wchar_t* fileName, wchar_t (&out)[kPathCapacity]);

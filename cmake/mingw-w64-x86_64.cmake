@@ -1,0 +1,15 @@
+# Cross build of the Windows x64 DLL with the posix-thread flavour of mingw-w64.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Windows test programs run under Wine.
+find_program(CORVANE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine /usr/bin)
+if(CORVANE_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVANE_WINE64})
+endif()

@@ -1,0 +1,3 @@
+#include "diagnostics/counters.h"
+
+Counters counters{};

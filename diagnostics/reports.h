@@ -1,0 +1,12 @@
+// The periodic summary reports, called by the view-copy hook on every frame;
+// each decides whether this frame is due.
+#pragma once
+#include <cstdint>
+
+#include "camera/frame_state.h"
+
+constexpr uint64_t kFirstReportSerial = 600;
+constexpr uint64_t kReportInterval = 1200;
+
+void ReportWorldDiagnostics(const PresentationFrame& frame);
+void ReportSkeletalDiagnostics(const PresentationFrame& frame);

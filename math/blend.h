@@ -1,0 +1,19 @@
+// The two blends, the palette hash and the start-up self-test.
+#pragma once
+#include <cstdint>
+
+#include "math/types.h"
+
+constexpr uint32_t kMaxPaletteJoints = 256;
+constexpr uint64_t kFnvStart = 0x14650FB0739D0383ull;
+constexpr uint64_t kFnvPrime = 0x100000001B3ull;
+
+// 64-bit FNV-1a over raw bytes from the given start value.
+uint64_t fnv1a64(const void* data, size_t length, uint64_t start = kFnvStart);
+
+// `out` is written only on success.
+bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, Matrix4x4* out);
+// Validates every pair before writing anything; `out` may alias `from` or `to`.
+bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
+uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count);
+bool runMathSelfTest();

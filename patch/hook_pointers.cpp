@@ -1,0 +1,8 @@
+#include "patch/hooks.h"
+
+std::atomic<ViewCopyFunction> hostViewCopy{nullptr};
+std::atomic<GpuCopyFunction> gpuCopyTrampoline{nullptr};
+std::atomic<void*> gpuCopyInstalled{nullptr};
+std::atomic<PoseUploadFunction> poseUploadTrampoline{nullptr};
+std::atomic<void*> poseUploadInstalled{nullptr};
+std::atomic<void*> shadowTrampolines[2] = {nullptr, nullptr};

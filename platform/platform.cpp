@@ -1,0 +1,5 @@
+#include "platform/platform.h"
+
+PlatformOps platform = defaultPlatform();
+
+void resetPlatform() { platform = defaultPlatform(); }

@@ -1,0 +1,160 @@
+// The shipping backend: the Windows calls with the flags, sizes and order the
+// system depends on.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+void* mainModule() { return reinterpret_cast<void*>(GetModuleHandleW(nullptr)); }
+
+uint32_t moduleFileName(void* module, wchar_t* buffer, uint32_t capacity) {
+  return GetModuleFileNameW(static_cast<HMODULE>(module), buffer, capacity);
+}
+
+void disableThreadNotifications(void* module) { DisableThreadLibraryCalls(static_cast<HMODULE>(module)); }
+
+bool startThread(ThreadProc proc) {
+  HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(proc), nullptr, 0, nullptr);
+  if (thread == nullptr) return false;
+  CloseHandle(thread);
+  return true;
+}
+
+uint32_t currentProcessId() { return GetCurrentProcessId(); }
+
+void systemLimits(SystemLimits* out) {
+  SYSTEM_INFO info;
+  std::memset(&info, 0, sizeof info);
+  GetSystemInfo(&info);
+  out->lowestAddress = reinterpret_cast<uintptr_t>(info.lpMinimumApplicationAddress);
+  out->highestAddress = reinterpret_cast<uintptr_t>(info.lpMaximumApplicationAddress);
+  out->allocationGranularity = info.dwAllocationGranularity;
+}
+
+bool queryRegion(const void* address, MemoryRegion* out) {
+  MEMORY_BASIC_INFORMATION info;
+  static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48, "region record is 48 bytes");
+  if (VirtualQuery(address, &info, sizeof info) == 0) return false;
+  out->base = reinterpret_cast<uintptr_t>(info.BaseAddress);
+  out->size = info.RegionSize;
+  out->state = info.State;
+  out->protect = info.Protect;
+  return true;
+}
+
+void* allocatePages(void* address, size_t size) {
+  return VirtualAlloc(address, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+}
+
+void releasePages(void* address, size_t) { VirtualFree(address, 0, MEM_RELEASE); }
+
+bool protectPages(void* address, size_t size, uint32_t protection, uint32_t* previous) {
+  DWORD old = 0;
+  BOOL ok = VirtualProtect(address, size, protection, &old);
+  *previous = old;
+  return ok != FALSE;
+}
+
+void flushCode(const void* address, size_t size) { FlushInstructionCache(GetCurrentProcess(), address, size); }
+
+int readIniInt(const wchar_t* section, const wchar_t* key, int fallback, const wchar_t* path) {
+  return static_cast<int>(GetPrivateProfileIntW(section, key, fallback, path));
+}
+
+void debugOutput(const char* text) { OutputDebugStringA(text); }
+
+bool appendToFile(const wchar_t* path, const char* data, size_t length) {
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr);
+  CloseHandle(file);
+  return ok != FALSE && written == length;
+}
+
+constexpr DWORD kHashReadSize = 1048576;
+
+bool hashFileSha256(const wchar_t* path, uint8_t digest[32]) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+
+  bool result = false;
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  uint8_t* hashObject = nullptr;
+  uint8_t* readBuffer = nullptr;
+  DWORD objectLength = 0, digestLength = 0, got = 0;
+
+  do {
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
+      algorithm = nullptr;
+      break;
+    }
+    if (BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength), 4, &got, 0) < 0)
+      break;
+    if (BCryptGetProperty(algorithm, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength), 4, &got, 0) < 0 ||
+        digestLength != 32)
+      break;
+    hashObject = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, objectLength));
+    if (hashObject == nullptr) break;
+    if (BCryptCreateHash(algorithm, &hash, hashObject, objectLength, nullptr, 0, 0) < 0) {
+      hash = nullptr;
+      break;
+    }
+    readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kHashReadSize));
+    if (readBuffer == nullptr) break;
+    for (;;) {
+      DWORD read = 0;
+      if (!ReadFile(file, readBuffer, kHashReadSize, &read, nullptr)) break;
+      if (read == 0) {
+        result = BCryptFinishHash(hash, digest, 32, 0) >= 0;
+        break;
+      }
+      if (BCryptHashData(hash, readBuffer, read, 0) < 0) break;
+    }
+  } while (false);
+
+  if (readBuffer != nullptr) HeapFree(GetProcessHeap(), 0, readBuffer);
+  if (hash != nullptr) BCryptDestroyHash(hash);
+  if (algorithm != nullptr) BCryptCloseAlgorithmProvider(algorithm, 0);
+  CloseHandle(file);
+  if (hashObject != nullptr) HeapFree(GetProcessHeap(), 0, hashObject);
+  return result;
+}
+
+void* createSharedMapping(const wchar_t* name, uint32_t size, uint32_t* error) {
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+  if (mapping == nullptr) *error = GetLastError();
+  return mapping;
+}
+
+void* mapSharedView(void* mapping, uint32_t size, uint32_t* error) {
+  void* view = MapViewOfFile(static_cast<HANDLE>(mapping), FILE_MAP_WRITE, 0, 0, size);
+  if (view == nullptr) *error = GetLastError();
+  return view;
+}
+
+void closeSharedMapping(void* mapping) { CloseHandle(static_cast<HANDLE>(mapping)); }
+
+int16_t keyState(int virtualKey) { return GetAsyncKeyState(virtualKey); }
+
+constexpr PlatformOps kWin32Platform = {
+    mainModule,    moduleFileName,  disableThreadNotifications,
+    startThread,   currentProcessId, systemLimits,
+    queryRegion,   allocatePages,   releasePages,
+    protectPages,  flushCode,       readIniInt,
+    debugOutput,   appendToFile,    hashFileSha256,
+    createSharedMapping, mapSharedView, closeSharedMapping,
+    keyState,
+};
+
+}  // namespace
+
+const PlatformOps& defaultPlatform() { return kWin32Platform; }
