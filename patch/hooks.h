@@ -22,6 +22,11 @@ extern std::atomic<void*> gpuCopyInstalled;
 extern std::atomic<PoseUploadFunction> poseUploadTrampoline;
 extern std::atomic<void*> poseUploadInstalled;
 extern std::atomic<void*> shadowTrampolines[2];
+// The view-copy Relay; used by installCameraHook only.
+extern std::atomic<void*> viewCopyRelay;
+
+// Tests only: forgets every stub pointer (the stubs themselves are not freed).
+void resetHookPointersForTests();
 
 // Hook bodies, each with the signature of the host function it stands for.
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4);

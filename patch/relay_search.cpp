@@ -1,0 +1,45 @@
+#include "patch/relay_search.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+uintptr_t alignUp(uintptr_t value, uintptr_t alignment) {
+  const uintptr_t aligned = value + (alignment - 1);
+  if (aligned < value) return 0;  // past the top of the address space
+  return aligned - aligned % alignment;
+}
+
+}  // namespace
+
+void* allocateRelayNear(uintptr_t site) {
+  SystemLimits limits{};
+  platform.systemLimits(&limits);
+  const uintptr_t granularity = limits.allocationGranularity != 0 ? limits.allocationGranularity : kRelayPageSize;
+
+  uintptr_t low = site > kRelayWindow ? site - kRelayWindow : 0;
+  if (low < limits.lowestAddress) low = limits.lowestAddress;
+  uintptr_t high = site + kRelayWindow;
+  if (high < site || high > limits.highestAddress) high = limits.highestAddress;
+  if (low >= high) return nullptr;
+
+  uintptr_t current = low;
+  for (;;) {
+    MemoryRegion region{};
+    if (!platform.queryRegion(reinterpret_cast<const void*>(current), &region)) return nullptr;
+    const uintptr_t regionEnd = region.base + region.size;
+    if (region.state == kMemFree) {
+      // A region query may report the whole free range around the address; the
+      // search never goes below where it stands.
+      const uintptr_t from = region.base > current ? region.base : current;
+      const uintptr_t candidate = alignUp(from, granularity);
+      if (candidate != 0 && candidate < regionEnd && candidate + kRelayPageSize > candidate &&
+          candidate + kRelayPageSize <= high) {
+        void* page = platform.allocatePages(reinterpret_cast<void*>(candidate), kRelayPageSize);
+        if (page != nullptr) return page;
+      }
+    }
+    if (regionEnd <= current || regionEnd >= high) return nullptr;
+    current = regionEnd;
+  }
+}

@@ -1,0 +1,70 @@
+// The two shadow caster-list builds: both entries are patched together or not
+// at all.
+#include "bootstrap/log.h"
+#include "bootstrap/settings.h"
+#include "patch/code_writes.h"
+#include "patch/hooks.h"
+#include "patch/install_steps.h"
+#include "patch/patch_sites.h"
+#include "patch/stubs.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr size_t kShadowEntryCount = 2;
+
+void dropTrampolines(void* (&trampolines)[kShadowEntryCount]) {
+  for (size_t entry = 0; entry < kShadowEntryCount; ++entry) {
+    releaseStub(trampolines[entry]);
+    trampolines[entry] = nullptr;
+    shadowTrampolines[entry].store(nullptr, std::memory_order_release);
+  }
+}
+
+}  // namespace
+
+bool installShadowProxies() {
+  if (!settings.shadowTransforms) {
+    LogMessage("Shadow-transform interpolation is disabled by configuration.");
+    return false;
+  }
+  const PatchSite* const sites[kShadowEntryCount] = {&patchSites[kShadowBuild0Site], &patchSites[kShadowBuild1Site]};
+  void* trampolines[kShadowEntryCount] = {nullptr, nullptr};
+  for (size_t entry = 0; entry < kShadowEntryCount; ++entry) {
+    if (!siteMatches(*sites[entry])) {
+      dropTrampolines(trampolines);
+      LogMessage("Shadow caster-build entry %llu bytes do not match; shadow transforms were not installed.",
+                 static_cast<unsigned long long>(entry));
+      return false;
+    }
+    trampolines[entry] = allocateTrampoline(*sites[entry]);
+    if (trampolines[entry] == nullptr) {
+      dropTrampolines(trampolines);
+      LogMessage("Unable to allocate shadow caster-build trampolines; shadow transforms were not installed.");
+      return false;
+    }
+  }
+
+  uint8_t* const spanBegin = siteAddress(*sites[0]);
+  const size_t spanLength = sites[1]->rva - sites[0]->rva + sites[1]->length;  // 2367 bytes
+  uint32_t oldProtection = 0;
+  if (!platform.protectPages(spanBegin, spanLength, kPageExecuteReadWrite, &oldProtection)) {
+    dropTrampolines(trampolines);
+    LogMessage("VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.");
+    return false;
+  }
+  for (size_t entry = 0; entry < kShadowEntryCount; ++entry)
+    shadowTrampolines[entry].store(trampolines[entry], std::memory_order_release);
+  for (size_t entry = 0; entry < kShadowEntryCount; ++entry) {
+    uint8_t patch[kMaxDisplacedLength];
+    buildEntryPatch(patch, sites[entry]->length, reinterpret_cast<uint64_t>(sites[entry]->hookBody));
+    writeEntryPatch(siteAddress(*sites[entry]), patch, sites[entry]->length);
+  }
+  platform.flushCode(spanBegin, spanLength);
+  uint32_t ignored = 0;
+  platform.protectPages(spanBegin, spanLength, oldProtection, &ignored);
+
+  LogMessage("Installed coherent renderer-only shadow caster-list proxies at build RVAs 0x%llX and 0x%llX.",
+             static_cast<unsigned long long>(sites[0]->rva), static_cast<unsigned long long>(sites[1]->rva));
+  return true;
+}
