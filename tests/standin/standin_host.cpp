@@ -1,0 +1,18 @@
+#include "tests/standin/standin_host.h"
+
+#include "tests/standin/standin_parts.h"
+
+StandInHost standInHost;
+
+void buildStandInHost(uint8_t* base) {
+  standInHost.base = base;
+  standInHost.viewCopy.clear();
+  standInHost.gpuCopy.clear();
+  standInHost.poseUpload.clear();
+  standInHost.shadowBuild[0].clear();
+  standInHost.shadowBuild[1].clear();
+  writeViewCopyStandIn(base);
+  writeGpuCopyStandIn(base);
+  writePoseUploadStandIn(base);
+  writeShadowBuildStandIns(base);
+}
