@@ -1,0 +1,217 @@
+// The two blends, the palette hash and the start-up self-test.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "math/blend.h"
+#include "math/transform.h"
+#include "reference.h"
+#include "world/content_key.h"
+
+namespace {
+
+// Byte-wise 64-bit FNV-1a, written out independently of the library.
+uint64_t referenceFnv(const void* data, size_t n) {
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  uint64_t h = 0x14650FB0739D0383ull;
+  for (size_t i = 0; i < n; ++i) {
+    h ^= p[i];
+    h *= 0x100000001B3ull;
+  }
+  return h;
+}
+
+std::vector<Matrix3x4> palette(ref::Random& random, const std::vector<ref::Mat3>& rotations) {
+  std::vector<Matrix3x4> out;
+  for (const ref::Mat3& r : rotations) {
+    out.push_back(ref::rigid3x4(r, {{random.uniform(-50, 50), random.uniform(-50, 50), random.uniform(-50, 50)}}));
+  }
+  return out;
+}
+
+TEST(Hash, EmptyKnownVectorsAndEverySingleByte) {
+  EXPECT_EQ(hashMatrix3x4Array(nullptr, 0), 0x14650FB0739D0383ull);
+  Matrix3x4 one{};
+  EXPECT_EQ(hashMatrix3x4Array(&one, 0), 0x14650FB0739D0383ull);
+  Matrix4x4 identity{};
+  identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
+  EXPECT_EQ(contentKey(identity), 0x0919A11C38E51FE3ull);
+  EXPECT_EQ(fnv1a64(&identity, 64), referenceFnv(&identity, 64));
+
+  ref::Random random(8);
+  std::vector<Matrix3x4> p(37);
+  for (Matrix3x4& m : p)
+    for (float& v : m.m) v = float(random.uniform(-3, 3));
+  const uint64_t h = hashMatrix3x4Array(p.data(), uint32_t(p.size()));
+  EXPECT_EQ(h, referenceFnv(p.data(), p.size() * sizeof(Matrix3x4)));
+  // Lengths that are not a multiple of the word size.
+  for (size_t n : {1u, 7u, 9u, 15u, 63u})
+    EXPECT_EQ(fnv1a64(p.data(), n, 5), [&] {
+      uint64_t r = 5;
+      for (size_t i = 0; i < n; ++i) r = (r ^ reinterpret_cast<const unsigned char*>(p.data())[i]) * 0x100000001B3ull;
+      return r;
+    }());
+  unsigned char* bytes = reinterpret_cast<unsigned char*>(p.data());
+  for (size_t i = 0; i < p.size() * sizeof(Matrix3x4); ++i) {
+    bytes[i] ^= 0x01;
+    EXPECT_NE(hashMatrix3x4Array(p.data(), uint32_t(p.size())), h) << i;
+    bytes[i] ^= 0x01;
+  }
+  Matrix3x4 negZero{};
+  negZero.m[4] = -0.0f;
+  EXPECT_NE(hashMatrix3x4Array(&negZero, 1), hashMatrix3x4Array(&one, 1));
+}
+
+TEST(InterpolateMatrix4x4, RandomPairsAgainstReference) {
+  ref::Random random(9);
+  for (int n = 0; n < 2000; ++n) {
+    const bool mirrored = n % 2 == 1;
+    const ref::Mat3 ra = random.rotation();
+    const ref::Mat3 rb = random.rotationAway(ra, n % 4 < 2 ? random.uniform(0.001L, 0.05L) : random.uniform(0.2L, 2.9L));
+    // Scales within 1% of 1 count as rigid (scale 1), so none are drawn there.
+    auto scale = [&] { return random.uniform(0, 1) < 0.5 ? random.uniform(0.5, 0.95) : random.uniform(1.05, 2); };
+    const ref::Real sa = n % 3 ? scale() : 1, sb = n % 5 ? scale() : 1;
+    const ref::Vec3 ta{{random.uniform(-100, 100), random.uniform(-100, 100), random.uniform(-100, 100)}};
+    const ref::Vec3 tb{{random.uniform(-100, 100), random.uniform(-100, 100), random.uniform(-100, 100)}};
+    const Matrix4x4 a = ref::affine(ra, sa, mirrored, ta), b = ref::affine(rb, sb, mirrored, tb);
+    const ref::Real t = random.uniform(-0.25L, 1.25L);
+    Matrix4x4 out;
+    ASSERT_TRUE(interpolateMatrix4x4(a, b, double(t), &out)) << n;
+    const ref::Mat3 r = ref::arcBlend(ra, rb, t);
+    const ref::Real s = sa + (sb - sa) * t;
+    const Matrix4x4 expected =
+        ref::affine(r, s, mirrored, {{ta.v[0] + (tb.v[0] - ta.v[0]) * t, ta.v[1] + (tb.v[1] - ta.v[1]) * t,
+                                      ta.v[2] + (tb.v[2] - ta.v[2]) * t}});
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(out.m[i], expected.m[i], 3e-5) << n << " element " << i;
+  }
+}
+
+TEST(InterpolateMatrix4x4, ScalesMirrorsAndRefusals) {
+  const ref::Mat3 r = ref::axisAngle({{0, 1, 0}}, 0.3L);
+  const Matrix4x4 a = ref::affine(r, 1, false, {{0, 0, 0}}), b = ref::affine(r, 1.5L, false, {{2, 4, -6}});
+  Matrix4x4 out;
+  ASSERT_TRUE(interpolateMatrix4x4(a, b, 0.5, &out));
+  RigidTransform rigid;
+  double scale = 0;
+  bool mirrored = true;
+  ASSERT_TRUE(decomposeScaledRigid(out, &rigid, &scale, &mirrored));
+  EXPECT_NEAR(scale, 1.25, 1e-6);
+  EXPECT_FALSE(mirrored);
+  EXPECT_EQ(out.m[3], 1.0f);
+  EXPECT_EQ(out.m[7], 2.0f);
+  EXPECT_EQ(out.m[11], -3.0f);
+
+  Matrix4x4 untouched;
+  std::memset(&untouched, 0x5A, sizeof untouched);
+  const Matrix4x4 sentinel = untouched;
+  const Matrix4x4 mirror = ref::affine(r, 1, true, {});
+  EXPECT_FALSE(interpolateMatrix4x4(a, mirror, 0.5, &untouched));
+  EXPECT_FALSE(interpolateMatrix4x4(mirror, a, 0.5, &untouched));
+  Matrix4x4 sheared = a;
+  sheared.m[1] += 0.3f;
+  EXPECT_FALSE(interpolateMatrix4x4(sheared, b, 0.5, &untouched));
+  EXPECT_FALSE(interpolateMatrix4x4(a, sheared, 0.5, &untouched));
+  Matrix4x4 lifted = b;
+  lifted.m[12] = 0.01f;
+  EXPECT_FALSE(interpolateMatrix4x4(a, lifted, 0.5, &untouched));
+  Matrix4x4 nan = b;
+  nan.m[7] = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_FALSE(interpolateMatrix4x4(a, nan, 0.5, &untouched));
+  EXPECT_FALSE(interpolateMatrix4x4(a, b, std::numeric_limits<double>::quiet_NaN(), &untouched));
+  EXPECT_FALSE(interpolateMatrix4x4(a, b, std::numeric_limits<double>::infinity(), &untouched));
+  EXPECT_EQ(std::memcmp(&untouched, &sentinel, sizeof sentinel), 0);
+  // Extrapolation is not clamped; in place is allowed.
+  Matrix4x4 inPlace = a;
+  ASSERT_TRUE(interpolateMatrix4x4(inPlace, b, 2.0, &inPlace));
+  EXPECT_NEAR(inPlace.m[3], 4.0, 1e-6);
+}
+
+TEST(InterpolateMatrix3x4Array, RandomPalettesAgainstReference) {
+  ref::Random random(10);
+  for (int round = 0; round < 40; ++round) {
+    const bool small = round % 2 == 0;
+    std::vector<ref::Mat3> from, to;
+    for (int j = 0; j < 64; ++j) {
+      from.push_back(random.rotation());
+      to.push_back(random.rotationAway(from.back(), small ? random.uniform(0.0001L, 0.05L) : random.uniform(0.2L, 2.9L)));
+    }
+    const std::vector<Matrix3x4> pf = palette(random, from), pt = palette(random, to);
+    const double t = double(random.uniform(-0.25L, 2.0L));
+    std::vector<Matrix3x4> out(64);
+    ASSERT_TRUE(interpolateMatrix3x4Array(pf.data(), pt.data(), 64, t, out.data()));
+    for (int j = 0; j < 64; ++j) {
+      const ref::Mat3 r = ref::arcBlend(ref::linear(Matrix4x4{{pf[j].m[0], pf[j].m[1], pf[j].m[2], 0, pf[j].m[4],
+                                                               pf[j].m[5], pf[j].m[6], 0, pf[j].m[8], pf[j].m[9],
+                                                               pf[j].m[10]}}),
+                                        ref::linear(Matrix4x4{{pt[j].m[0], pt[j].m[1], pt[j].m[2], 0, pt[j].m[4],
+                                                               pt[j].m[5], pt[j].m[6], 0, pt[j].m[8], pt[j].m[9],
+                                                               pt[j].m[10]}}),
+                                        t);
+      for (int i = 0; i < 3; ++i) {
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(out[j].m[4 * i + c], double(r.a[i][c]), 1e-4) << round << ":" << j;
+        const ref::Real f = pf[j].m[4 * i + 3], g = pt[j].m[4 * i + 3];
+        EXPECT_NEAR(out[j].m[4 * i + 3], double(f + (g - f) * t), 2e-5) << round << ":" << j;
+      }
+      EXPECT_TRUE(isRigidMatrix3x4(out[j]));
+    }
+    // The ends reproduce the inputs; the output may be either input.
+    std::vector<Matrix3x4> ends = pf;
+    ASSERT_TRUE(interpolateMatrix3x4Array(ends.data(), pt.data(), 64, 1.0, ends.data()));
+    for (int j = 0; j < 64; ++j)
+      for (int i = 0; i < 12; ++i) EXPECT_NEAR(ends[j].m[i], pt[j].m[i], 2e-5);
+    ends = pt;
+    ASSERT_TRUE(interpolateMatrix3x4Array(pf.data(), ends.data(), 64, 0.0, ends.data()));
+    for (int j = 0; j < 64; ++j)
+      for (int i = 0; i < 12; ++i) EXPECT_NEAR(ends[j].m[i], pf[j].m[i], 2e-5);
+  }
+}
+
+TEST(InterpolateMatrix3x4Array, RefusalsWriteNothing) {
+  ref::Random random(11);
+  std::vector<ref::Mat3> rotations;
+  for (int j = 0; j < 257; ++j) rotations.push_back(random.rotation());
+  std::vector<Matrix3x4> from = palette(random, rotations), to = palette(random, rotations);
+  std::vector<Matrix3x4> out(257);
+  std::memset(out.data(), 0x5A, out.size() * sizeof(Matrix3x4));
+  const std::vector<Matrix3x4> sentinel = out;
+  auto unchanged = [&] { return std::memcmp(out.data(), sentinel.data(), out.size() * sizeof(Matrix3x4)) == 0; };
+  const double inf = std::numeric_limits<double>::infinity();
+
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 0, 0.5, out.data()));
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 257, 0.5, out.data()));
+  EXPECT_FALSE(interpolateMatrix3x4Array(nullptr, to.data(), 10, 0.5, out.data()));
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), nullptr, 10, 0.5, out.data()));
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 10, 0.5, nullptr));
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 10, inf, out.data()));
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 10, -inf, out.data()));
+  EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 10, std::nan(""), out.data()));
+  // One bad joint anywhere among 100 refuses the whole palette.
+  for (int bad : {0, 57, 99}) {
+    for (int side = 0; side < 2; ++side) {
+      std::vector<Matrix3x4>& victim = side ? to : from;
+      const Matrix3x4 saved = victim[bad];
+      victim[bad].m[5] = 1.5f;  // stretched
+      EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 100, 0.5, out.data()));
+      victim[bad] = saved;
+      victim[bad].m[7] = std::numeric_limits<float>::quiet_NaN();  // translation
+      EXPECT_FALSE(interpolateMatrix3x4Array(from.data(), to.data(), 100, 0.5, out.data()));
+      victim[bad] = saved;
+    }
+  }
+  EXPECT_TRUE(unchanged());
+  // The joint beyond count is not inspected; 256 joints are accepted; a denormal factor is finite.
+  from[100].m[0] = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_TRUE(interpolateMatrix3x4Array(from.data(), to.data(), 100, 0.5, out.data()));
+  from[100] = to[100];
+  EXPECT_TRUE(interpolateMatrix3x4Array(from.data(), to.data(), 256, std::numeric_limits<double>::denorm_min(),
+                                        out.data()));
+  for (int i = 0; i < 12; ++i) EXPECT_NEAR(out[255].m[i], from[255].m[i], 2e-5);
+  EXPECT_EQ(std::memcmp(&out[256], &sentinel[256], sizeof(Matrix3x4)), 0);
+}
+
+TEST(SelfTest, Passes) { EXPECT_TRUE(runMathSelfTest()); }
+
+}  // namespace
