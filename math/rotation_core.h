@@ -57,9 +57,9 @@ inline void writeRotation(const Quaternion& q, float* out, int rowStride) {
   out[2 * rowStride + 2] = static_cast<float>(1.0 - 2.0 * (x * x + y * y));
 }
 
-inline Quaternion slerp(const Quaternion& qa, const Quaternion& qb, double t) {
-  const Quaternion a = normalize(qa);
-  Quaternion b = normalize(qb);
+// The spherical blend from its hemisphere choice on, for inputs that have
+// already been through normalize().
+inline Quaternion slerpNormalized(const Quaternion& a, Quaternion b, double t) {
   double d = a.w * b.w + a.x * b.x + a.y * b.y + a.z * b.z;
   if (d < 0.0) {
     b = Quaternion{-b.w, -b.x, -b.y, -b.z};
@@ -77,6 +77,10 @@ inline Quaternion slerp(const Quaternion& qa, const Quaternion& qb, double t) {
   const double wb = std::sin(t * theta) / s;
   return normalize(
       Quaternion{wa * a.w + wb * b.w, wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z});
+}
+
+inline Quaternion slerp(const Quaternion& a, const Quaternion& b, double t) {
+  return slerpNormalized(normalize(a), normalize(b), t);
 }
 
 }  // namespace rotation_core

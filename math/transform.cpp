@@ -2,14 +2,12 @@
 
 #include <cmath>
 
+#include "math/rigidity_core.h"
+
 namespace {
 
 // Bottom row of an affine Matrix4x4, compared in 32-bit arithmetic.
 constexpr float kBottomRowTolerance = 0.001f;
-// Rigidity of the linear part, compared in 64-bit arithmetic.
-constexpr double kRowLengthTolerance = 0.01;       // on the squared length
-constexpr double kOrthogonalityTolerance = 0.01;   // on each row dot product
-constexpr double kDeterminantTolerance = 0.02;
 // Uniform scale accepted by the scaled decomposition: kMinScale < scale <= kMaxScale.
 constexpr double kMinScale = 0.0001;
 constexpr double kMaxScale = 100.0;
@@ -17,34 +15,12 @@ constexpr double kUniformScaleTolerance = 0.001;   // relative to the mean row l
 // Smallest |determinant| that inverseAffine accepts.
 constexpr double kMinInverseDeterminant = 1e-8;
 
-bool allFinite(const float* v, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (!isFiniteFloat(v[i])) return false;
-  }
-  return true;
-}
+using rigidity_core::allFinite;
+using rigidity_core::linearPartIsRotation;
 
 bool bottomRowIsAffine(const Matrix4x4& m) {
   return std::fabs(m.m[12]) <= kBottomRowTolerance && std::fabs(m.m[13]) <= kBottomRowTolerance &&
          std::fabs(m.m[14]) <= kBottomRowTolerance && std::fabs(m.m[15] - 1.0f) <= kBottomRowTolerance;
-}
-
-// Row lengths, orthogonality and determinant of the linear part of a matrix
-// whose rows are four floats apart (Matrix3x4 and Matrix4x4 alike).
-bool linearPartIsRotation(const float* m) {
-  for (int r = 0; r < 3; ++r) {
-    const double x = m[4 * r], y = m[4 * r + 1], z = m[4 * r + 2];
-    if (std::fabs(x * x + y * y + z * z - 1.0) > kRowLengthTolerance) return false;
-  }
-  const double a0 = m[0], a1 = m[1], a2 = m[2];
-  const double b0 = m[4], b1 = m[5], b2 = m[6];
-  const double c0 = m[8], c1 = m[9], c2 = m[10];
-  if (std::fabs(a0 * b0 + a1 * b1 + a2 * b2) > kOrthogonalityTolerance) return false;
-  if (std::fabs(a0 * c0 + a1 * c1 + a2 * c2) > kOrthogonalityTolerance) return false;
-  if (std::fabs(b0 * c0 + b1 * c1 + b2 * c2) > kOrthogonalityTolerance) return false;
-  const float det = m[0] * (m[5] * m[10] - m[6] * m[9]) - m[1] * (m[4] * m[10] - m[6] * m[8]) +
-                    m[2] * (m[4] * m[9] - m[5] * m[8]);
-  return std::fabs(static_cast<double>(det) - 1.0) <= kDeterminantTolerance;
 }
 
 double rowLength(const float* row) {
@@ -63,7 +39,7 @@ bool isFiniteRigidTransform(const RigidTransform& t) {
   return allFinite(t.rotation, 9);
 }
 
-bool isRigidMatrix3x4(const Matrix3x4& m) { return allFinite(m.m, 12) && linearPartIsRotation(m.m); }
+bool isRigidMatrix3x4(const Matrix3x4& m) { return rigidity_core::isRigid(m); }
 
 bool decomposeRigid(const Matrix4x4& m, RigidTransform* out) {
   if (!allFinite(m.m, 16) || !bottomRowIsAffine(m) || !linearPartIsRotation(m.m)) return false;

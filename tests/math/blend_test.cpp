@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "math/blend.h"
+#include "math/quaternion.h"
 #include "math/transform.h"
 #include "reference.h"
 #include "world/content_key.h"
@@ -210,6 +211,48 @@ TEST(InterpolateMatrix3x4Array, RefusalsWriteNothing) {
                                         out.data()));
   for (int i = 0; i < 12; ++i) EXPECT_NEAR(out[255].m[i], from[255].m[i], 2e-5);
   EXPECT_EQ(std::memcmp(&out[256], &sentinel[256], sizeof(Matrix3x4)), 0);
+}
+
+// Every joint, whichever its neighbour's branch, equals the composition of the
+// public quaternion operations bit for bit.
+TEST(InterpolateMatrix3x4Array, EachJointIsTheComposedScalarBlend) {
+  ref::Random random(12);
+  for (uint32_t count : {1u, 2u, 7u, 64u, 255u, 256u}) {
+    std::vector<ref::Mat3> from, to;
+    for (uint32_t j = 0; j < count; ++j) {
+      // Mixed: near half turns (every conversion branch), small and large steps.
+      from.push_back(j % 3 == 0 ? ref::axisAngle(random.direction(), random.uniform(3.0L, 3.14159L)) : random.rotation());
+      to.push_back(random.rotationAway(from.back(), random.uniform(0, 1) < 0.5 ? random.uniform(0, 0.06L) : random.uniform(0.1L, 3.1L)));
+    }
+    const std::vector<Matrix3x4> pf = palette(random, from), pt = palette(random, to);
+    for (double t : {0.0, 0.4, 1.0, -0.25, 1.7}) {
+      std::vector<Matrix3x4> out(count);
+      ASSERT_TRUE(interpolateMatrix3x4Array(pf.data(), pt.data(), count, t, out.data()));
+      for (uint32_t j = 0; j < count; ++j) {
+        float rotation[9];
+        rotationFromQuaternion(slerpQuaternion(quaternionFromMatrix3x4(pf[j]), quaternionFromMatrix3x4(pt[j]), t),
+                               rotation);
+        for (int k = 0; k < 9; ++k) {
+          const float v = out[j].m[4 * (k / 3) + k % 3];
+          EXPECT_EQ(std::memcmp(&v, &rotation[k], 4), 0) << count << ":" << j << " t=" << t;
+        }
+        for (int r = 0; r < 3; ++r) {
+          const float f = pf[j].m[4 * r + 3], g = pt[j].m[4 * r + 3], delta = g - f;
+          EXPECT_EQ(out[j].m[4 * r + 3], float(double(f) + double(delta) * t));
+        }
+      }
+    }
+  }
+}
+
+// The translation difference is a 32-bit subtraction: 1e-8 - 1 rounds to -1.
+TEST(InterpolateMatrix3x4Array, TranslationDifferenceIsTakenInFloat) {
+  Matrix3x4 from{}, to{}, out;
+  from.m[0] = from.m[5] = from.m[10] = to.m[0] = to.m[5] = to.m[10] = 1.0f;
+  from.m[3] = 1.0f;
+  to.m[3] = 1e-8f;
+  ASSERT_TRUE(interpolateMatrix3x4Array(&from, &to, 1, 1.0, &out));
+  EXPECT_EQ(out.m[3], 0.0f);
 }
 
 TEST(SelfTest, Passes) { EXPECT_TRUE(runMathSelfTest()); }
