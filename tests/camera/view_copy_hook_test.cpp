@@ -8,6 +8,8 @@
 #include "camera/camera_correction.h"
 #include "camera/frame_state.h"
 #include "camera/update_camera.h"
+#include "diagnostics/report_schedule.h"
+#include "bootstrap/settings.h"
 #include "math/transform.h"
 #include "patch/hooks.h"
 #include "tests/support/camera_fixture.h"
@@ -126,6 +128,40 @@ TEST_F(ViewCopyHookTest, NonFinitePoseGivesAnInvalidCorrection) {
   frameFrom(source);
   EXPECT_FALSE(copyCameraCorrection().currentValid);
   EXPECT_TRUE(presentsHostView());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ViewCopyHookTest, DueReportsCarryTheHookFrameWorldFirst) {
+  settings.worldTransforms = 1;
+  settings.worldSkeletons = 1;
+  frame(1.0, 1.0, kA);
+  const uint64_t due = copyPresentationFrame().presentationSerial + 2;
+  nextWorldReport.store(due);
+  nextSkeletalReport.store(due);
+  frame(1.01, 1.01, kA);
+  EXPECT_TRUE(logLines().empty());
+  frame(1.02, 1.02, kA);
+  const std::vector<std::string> lines = logLines();
+  ASSERT_EQ(lines.size(), 5u);
+  const std::string serial = "frame=" + std::to_string(due) + ":";
+  EXPECT_EQ(lines[0].rfind("World diagnostics " + serial, 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("World cinematic " + serial, 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("Skeletal diagnostics " + serial, 0), 0u) << lines[2];
+  EXPECT_EQ(nextWorldReport.load(), due + 1200);
+  resetReportSchedulesForTests();
+}
+
+TEST_F(ViewCopyHookTest, NoReportOnAFrameWithoutAClock) {
+  settings.worldTransforms = 1;
+  frame(1.0, 1.0, kA);
+  nextWorldReport.store(copyPresentationFrame().presentationSerial + 1);
+  setClockPointer(nullptr);
+  frame(1.01, 1.01, kA);
+  EXPECT_TRUE(logLines().empty());
+  resetReportSchedulesForTests();
 }
 
 }  // namespace

@@ -100,7 +100,9 @@ TEST_F(CameraConcurrencyTest, RendererThreadsCopyWholeFrames) {
         const CameraCorrection c = copyCameraCorrection();
         ASSERT_GE(c.cameraSerial, lastCameraSerial);
         lastCameraSerial = c.cameraSerial;
-        if (c.cameraSerial > 1) ASSERT_TRUE(c.currentValid && c.previousValid);
+        if (c.cameraSerial > 1) {
+          ASSERT_TRUE(c.currentValid && c.previousValid);
+        }
       }
     });
   }
