@@ -1,0 +1,19 @@
+// The first-person correction: what the camera logic changed in this frame, as
+// a forward transform (host camera -> presented camera) and its inverse.
+#pragma once
+#include "math/types.h"
+
+// Same limits as the camera logic's jumps between samples.
+constexpr double kMaxCorrectionDistance = 5.0;
+constexpr double kMaxCorrectionAngle = 45.0;
+
+// The camera's world matrix: axes as columns, origin (narrowed to 32-bit) as
+// translation.
+Matrix4x4 cameraWorldMatrix(const RigidTransform& pose);
+// The inverse rigid transform of the same pose, built directly in 32-bit.
+Matrix4x4 cameraViewMatrix(const RigidTransform& pose);
+
+// forward = W(after) x V(before), inverse = W(before) x V(after). True only when
+// both are usable; on false the outputs may hold partial results.
+bool ComputeCameraCorrection(const RigidTransform& before, const RigidTransform& after, Matrix4x4* forward,
+                             Matrix4x4* inverse);

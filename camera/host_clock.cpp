@@ -1,0 +1,47 @@
+#include "camera/host_clock.h"
+
+#include <cstring>
+
+#include "bootstrap/host_interface.h"
+#include "patch/readable.h"
+
+namespace {
+
+// The record behind the clock pointer that was last found readable. The host
+// keeps one clock for the life of a session, so the probe runs only when the
+// pointer changes, never on an ordinary frame.
+const uint8_t* verifiedClock = nullptr;
+
+bool isReadableClock(const uint8_t* record) {
+  return isReadableRange(record, sizeof(uint64_t)) &&
+         isReadableRange(record + kClockPresentationTimeOffset, sizeof(double)) &&
+         isReadableRange(record + kClockSampleTimeOffset, sizeof(double));
+}
+
+double readTime(const uint8_t* record, uint64_t offset) {
+  double value;
+  std::memcpy(&value, record + offset, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+HostClock readHostClock() {
+  HostClock clock{false, 0.0, 0.0};
+  const uint8_t* record;
+  std::memcpy(&record, hostAddress(kClockPointerRva), sizeof record);
+  if (record == nullptr) return clock;
+  if (record != verifiedClock) {
+    if (!isReadableClock(record)) return clock;
+    verifiedClock = record;
+  }
+  uint64_t identity;
+  std::memcpy(&identity, record, sizeof identity);
+  if (identity != reinterpret_cast<uint64_t>(hostBase + kClockClassRva)) return clock;
+  clock.present = true;
+  clock.presentationTime = readTime(record, kClockPresentationTimeOffset);
+  clock.sampleTime = readTime(record, kClockSampleTimeOffset);
+  return clock;
+}
+
+void forgetVerifiedClockForTests() { verifiedClock = nullptr; }
