@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -122,10 +123,25 @@ SyntheticPe buildSyntheticPe(const SyntheticPeOptions& options) {
   return pe;
 }
 
+namespace {
+
+// Removes the test directories when the test program ends.
+struct TestDirectories {
+  std::vector<std::string> made;
+  ~TestDirectories() {
+    std::error_code ignored;
+    for (const std::string& dir : made) std::filesystem::remove_all(dir, ignored);
+  }
+};
+TestDirectories testDirectories;
+
+}  // namespace
+
 std::string freshTestDirectory() {
   char pattern[] = "/tmp/corvane-player-XXXXXX";
   const char* dir = mkdtemp(pattern);
   if (dir == nullptr) throw std::runtime_error("mkdtemp failed");
+  testDirectories.made.push_back(dir);
   return dir;
 }
 
