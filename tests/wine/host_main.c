@@ -4,11 +4,16 @@
  *
  *   corvane_standin_host.exe --dll PATH [--site good|bad] [--wait-lines N]
  *       [--wait-ms MS] [--lock-log] [--reader PATH] [--driver PATH]
+ *       [--standin PATH [stand-in options]]
  *
- * Writes the view-copy call site into its image, loads the DLL, waits until the
- * DLL's log has N lines (or MS milliseconds), optionally runs a second process
- * (the telemetry block reader) with its own process id, optionally hands over to
- * a driver DLL that plays frames through the image, and exits. */
+ * Writes the view-copy call site into its image (or, with --standin, has the
+ * stand-in DLL write the whole game image), loads the DLL, waits until the DLL's
+ * log has N lines (or MS milliseconds), optionally runs a second process (the
+ * telemetry block reader) with its own process id, optionally has the stand-in
+ * DLL check the patches and play the game's calls through them, optionally
+ * hands over to a driver DLL that plays frames through the image, and exits.
+ * The stand-in DLL reads its own options from the same command line; --site bad
+ * applies without it (with it, the stand-in's --corrupt-site view does that). */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <stdio.h>
@@ -41,6 +46,7 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* dll = NULL;
   const wchar_t* reader = NULL;
   const wchar_t* driver = NULL;
+  const wchar_t* standin = NULL;
   int siteGood = 1, waitLines = 1, waitMs = 15000, lockLog = 0;
   for (int i = 1; i < argc; ++i) {
     if (!wcscmp(argv[i], L"--dll") && i + 1 < argc) dll = argv[++i];
@@ -50,6 +56,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (!wcscmp(argv[i], L"--lock-log")) lockLog = 1;
     else if (!wcscmp(argv[i], L"--reader") && i + 1 < argc) reader = argv[++i];
     else if (!wcscmp(argv[i], L"--driver") && i + 1 < argc) driver = argv[++i];
+    else if (!wcscmp(argv[i], L"--standin") && i + 1 < argc) standin = argv[++i];
   }
   if (dll == NULL) {
     fprintf(stderr, "usage: corvane_standin_host.exe --dll PATH [options]\n");
@@ -60,8 +67,22 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "image section starts at RVA 0x%zX, above 0x64A90\n", (size_t)(hostImage - base));
     return 3;
   }
-  memcpy(base + CALL_SITE_RVA, kCallSite, 5);
-  if (!siteGood) base[CALL_SITE_RVA + 4] = 0xFE;
+  typedef int (*StandInFn)(unsigned char*, int, wchar_t**);
+  StandInFn standinDrive = NULL;
+  if (standin != NULL) {
+    HMODULE s = LoadLibraryW(standin);
+    StandInFn build = s ? (StandInFn)(void*)GetProcAddress(s, "corvaneStandInBuild") : NULL;
+    standinDrive = s ? (StandInFn)(void*)GetProcAddress(s, "corvaneStandInDrive") : NULL;
+    if (build == NULL || standinDrive == NULL) {
+      fprintf(stderr, "cannot load the stand-in (%lu)\n", GetLastError());
+      return 7;
+    }
+    int built = build(base, argc, argv);
+    if (built != 0) return built;
+  } else {
+    memcpy(base + CALL_SITE_RVA, kCallSite, 5);
+    if (!siteGood) base[CALL_SITE_RVA + 4] = 0xFE;
+  }
 
   wchar_t dir[1024];
   wcsncpy(dir, dll, 1023);
@@ -105,6 +126,7 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(pi.hThread);
     result = (int)code;
   }
+  if (standinDrive != NULL && result == 0) result = standinDrive(base, argc, argv);
   if (driver != NULL) {
     HMODULE d = LoadLibraryW(driver);
     typedef int (*DriveFn)(unsigned char*, int, wchar_t**);
