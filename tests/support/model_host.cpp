@@ -42,7 +42,7 @@ uint64_t CORVANE_HOSTCALL recordingGpuCopy(void** outSlot, uint64_t value, float
       const size_t length =
           identity == testSkinnedModelClass() ? kSkinnedModelRecordLength : kModelRecordLength;
       call.recordBytes.assign(kSkinnedModelRecordLength, 0);
-      std::memcpy(call.recordBytes.data(), call.record, length);
+      if (isReadableRange(call.record, length)) std::memcpy(call.recordBytes.data(), call.record, length);
     }
   }
   // The host hands back the record it was given.
@@ -155,7 +155,8 @@ Matrix4x4 placementMatrix(const Placement& p) {
   const double c = std::cos(p.yawDegrees * kPi / 180.0) * p.scale;
   const double s = std::sin(p.yawDegrees * kPi / 180.0) * p.scale;
   const double flip = p.mirrored ? -1.0 : 1.0;
-  const double rows[16] = {c * flip, -s, 0, p.x, s * flip, c, 0, p.y, 0, 0, p.scale, p.z, 0, 0, 0, 1};
+  // 0.0 - s keeps a zero sine positive.
+  const double rows[16] = {c * flip, 0.0 - s, 0, p.x, s * flip, c, 0, p.y, 0, 0, p.scale, p.z, 0, 0, 0, 1};
   return fromRows(rows);
 }
 
@@ -164,7 +165,7 @@ Matrix4x4 placementInverse(const Placement& p) {
   const double c = std::cos(p.yawDegrees * kPi / 180.0) / p.scale;
   const double s = std::sin(p.yawDegrees * kPi / 180.0) / p.scale;
   const double flip = p.mirrored ? -1.0 : 1.0;
-  const double r[9] = {c * flip, s * flip, 0, -s, c, 0, 0, 0, 1.0 / p.scale};
+  const double r[9] = {c * flip, s * flip, 0, 0.0 - s, c, 0, 0, 0, 1.0 / p.scale};
   const double t[3] = {-(r[0] * p.x + r[1] * p.y + r[2] * p.z), -(r[3] * p.x + r[4] * p.y + r[5] * p.z),
                        -(r[6] * p.x + r[7] * p.y + r[8] * p.z)};
   const double rows[16] = {r[0], r[1], r[2], t[0], r[3], r[4], r[5], t[1], r[6], r[7], r[8], t[2], 0, 0, 0, 1};
