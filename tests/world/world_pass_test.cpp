@@ -20,6 +20,7 @@ class WorldPassTest : public ::testing::Test {
     resetTestSettings();
     resetWorldTracksForTests();
     settings.worldTransforms = 1;
+    record = newStaticRecord();
   }
 
   // One visit of the record at serial `serial`.
@@ -47,7 +48,7 @@ class WorldPassTest : public ::testing::Test {
     return product(c.currentForward, readMatrix(rec, kModelCurrentWorldOffset)).m[3];
   }
 
-  uint8_t* record = newStaticRecord();
+  uint8_t* record = nullptr;
 };
 
 TEST_F(WorldPassTest, AlphaFollowsThePresentationTimeWithCappedExtrapolation) {
