@@ -83,6 +83,11 @@ struct PlatformOps {
 
   // Keyboard: the asynchronous key state (bit 15 set while the key is down).
   int16_t (*keyState)(int virtualKey);
+
+  // Thread-local storage: a slot whose value starts null in every thread.
+  bool (*allocateThreadSlot)(uint32_t* index);
+  void* (*threadSlotValue)(uint32_t index);
+  bool (*setThreadSlotValue)(uint32_t index, void* value);
 };
 
 // The operations in use. Starts as the backend of this build; tests may replace

@@ -1,5 +1,126 @@
+// The renderer's per-model GPU-parameter copy: first-person models get the
+// camera's correction, world and cinematic models the world pass's, always in a
+// private copy of the record; the host's record is only read.
+#include <atomic>
+#include <cstring>
+
+#include "bootstrap/log.h"
+#include "bootstrap/settings.h"
+#include "camera/frame_state.h"
+#include "diagnostics/counters.h"
+#include "math/types.h"
 #include "patch/hooks.h"
+#include "patch/readable.h"
+#include "shadow/publication.h"
+#include "world/content_key.h"
+#include "world/gpu_copy_hook.h"
+#include "world/model_record.h"
+#include "world/rewrite.h"
+#include "world/world_pass.h"
+
+namespace {
+
+std::atomic<uint32_t> firstPersonLogged{0};
+std::atomic<uint32_t> worldLogged{0};
+
+bool claimOnce(std::atomic<uint32_t>& flag) {
+  uint32_t expected = 0;
+  return flag.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
+}
+
+uint64_t passThrough(void** outSlot, uint64_t value, float f, const uint8_t* block) {
+  return gpuCopyTrampoline.load(std::memory_order_acquire)(outSlot, value, f, block);
+}
+
+// Hands the host the copy in place of its record, then points the out-slot back
+// at the host's record.
+uint64_t substitutedCall(void** outSlot, uint64_t value, float f, const uint8_t* block, const uint8_t* record,
+                         const uint8_t* recordCopy) {
+  alignas(16) uint8_t substitute[kModelRefBlockSize];
+  std::memcpy(substitute, block, kModelRefRecordOffset);
+  std::memcpy(substitute + kModelRefRecordOffset, &recordCopy, sizeof recordCopy);
+  const uint64_t result = gpuCopyTrampoline.load(std::memory_order_acquire)(outSlot, value, f, substitute);
+  if (outSlot != nullptr) *outSlot = const_cast<uint8_t*>(record);
+  return result;
+}
+
+bool isFirstPersonDepth(float depth) { return isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit; }
+
+}  // namespace
+
+void resetGpuCopyLogFlagsForTests() {
+  firstPersonLogged.store(0);
+  worldLogged.store(0);
+}
 
 uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, const uint8_t* block) {
-  return gpuCopyTrampoline.load(std::memory_order_acquire)(outSlot, value, f, block);
+  const bool firstPerson = settings.stabilizeFirstPersonHands != 0;
+  const bool world = settings.worldTransforms != 0 || settings.cinematicTransforms != 0;
+  if ((!firstPerson && !world) || gpuCopyInstalled.load(std::memory_order_acquire) == nullptr) {
+    return passThrough(outSlot, value, f, block);
+  }
+  if (block == nullptr || !rangeFits(block, kModelRefBlockSize) || !isReadableRange(block, kModelRefBlockSize)) {
+    return passThrough(outSlot, value, f, block);
+  }
+  const uint8_t* record = readField<const uint8_t*>(block, kModelRefRecordOffset);
+  if (record == nullptr || !rangeFits(record, kModelRecordLength) || !isReadableRange(record, kModelRecordLength)) {
+    return passThrough(outSlot, value, f, block);
+  }
+  const void* classIdentity = readField<const void*>(record, 0);
+  const uint64_t length = modelRecordLength(classIdentity);
+  // The static length was probed just above.
+  if (length != kModelRecordLength && (!rangeFits(record, length) || !isReadableRange(record, length))) {
+    return passThrough(outSlot, value, f, block);
+  }
+
+  alignas(16) uint8_t recordCopy[kRecordCopyCapacity];
+  std::memset(recordCopy, 0, sizeof recordCopy);
+  std::memcpy(recordCopy, record, length);
+
+  // The depth value lies inside the probed static length.
+  if (firstPerson && isFirstPersonDepth(readField<float>(recordCopy, kModelDepthValueOffset))) {
+    const CameraCorrection correction = copyCameraCorrection();
+    if (!correction.currentValid) return passThrough(outSlot, value, f, block);
+    const Matrix4x4& previousForward =
+        correction.previousValid ? correction.previousForward : correction.currentForward;
+    const Matrix4x4& previousInverse =
+        correction.previousValid ? correction.previousInverse : correction.currentInverse;
+    if (!rewriteSlotGroup(recordCopy, kCurrentSlots, correction.currentForward, correction.currentInverse) ||
+        !rewriteSlotGroup(recordCopy, kPreviousSlots, previousForward, previousInverse)) {
+      return passThrough(outSlot, value, f, block);
+    }
+    const uint64_t result = substitutedCall(outSlot, value, f, block, record, recordCopy);
+    if (claimOnce(firstPersonLogged)) {
+      LogMessage("Applied first-person correction at the renderer GPU-parameter boundary (camera serial %llu).",
+                 static_cast<unsigned long long>(correction.cameraSerial));
+    }
+    return result;
+  }
+
+  if (!world) return passThrough(outSlot, value, f, block);
+  WorldCorrection correction;
+  std::memset(&correction, 0, sizeof correction);
+  const PresentationFrame frame = copyPresentationFrame();
+  if (!frame.timesValid || frame.presentationSerial == 0) return passThrough(outSlot, value, f, block);
+  if (!prepareWorldCorrection(record, frame, &correction)) return passThrough(outSlot, value, f, block);
+  if (!rewriteSlotGroup(recordCopy, kCurrentSlots, correction.currentForward, correction.currentInverse) ||
+      !rewriteSlotGroup(recordCopy, kPreviousSlots, correction.previousForward, correction.previousInverse)) {
+    return passThrough(outSlot, value, f, block);
+  }
+  if (settings.shadowTransforms && correction.presentationSerial != 0) {
+    // The key is the host's own current world matrix, as it is now.
+    const uint8_t* keyPointer = record + kModelCurrentWorldOffset;
+    const uint64_t key = contentKey(readField<Matrix4x4>(record, kModelCurrentWorldOffset));
+    publishShadowCorrection(keyPointer, key, correction.currentForward, correction.presentationSerial);
+  }
+  const uint64_t result = substitutedCall(outSlot, value, f, block, record, recordCopy);
+  bump(counters.world.adjusted);
+  if (classIdentity == skinnedModelClass()) bump(counters.world.adjustedSkinned);
+  if (claimOnce(worldLogged)) {
+    LogMessage(
+        "Applied experimental world-transform interpolation at the renderer GPU-parameter boundary (presentation "
+        "serial %llu).",
+        static_cast<unsigned long long>(correction.presentationSerial));
+  }
+  return result;
 }

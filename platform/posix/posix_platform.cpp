@@ -264,6 +264,19 @@ void closeSharedMapping(void* mapping) {
 
 int16_t keyState(int) { return 0; }
 
+bool allocateThreadSlot(uint32_t* index) {
+  pthread_key_t key;
+  if (pthread_key_create(&key, nullptr) != 0) return false;
+  *index = static_cast<uint32_t>(key);
+  return true;
+}
+
+void* threadSlotValue(uint32_t index) { return pthread_getspecific(static_cast<pthread_key_t>(index)); }
+
+bool setThreadSlotValue(uint32_t index, void* value) {
+  return pthread_setspecific(static_cast<pthread_key_t>(index), value) == 0;
+}
+
 constexpr PlatformOps kPosixPlatform = {
     mainModule,    moduleFileName,  disableThreadNotifications,
     startThread,   currentProcessId, systemLimits,
@@ -271,7 +284,8 @@ constexpr PlatformOps kPosixPlatform = {
     protectPages,  flushCode,       readIniIntPosix,
     debugOutput,   appendToFile,    hashFileSha256,
     createSharedMapping, mapSharedView, closeSharedMapping,
-    keyState,
+    keyState,      allocateThreadSlot, threadSlotValue,
+    setThreadSlotValue,
 };
 
 }  // namespace

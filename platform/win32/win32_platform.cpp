@@ -145,6 +145,17 @@ void closeSharedMapping(void* mapping) { CloseHandle(static_cast<HANDLE>(mapping
 
 int16_t keyState(int virtualKey) { return GetAsyncKeyState(virtualKey); }
 
+bool allocateThreadSlot(uint32_t* index) {
+  const DWORD slot = TlsAlloc();
+  if (slot == TLS_OUT_OF_INDEXES) return false;
+  *index = slot;
+  return true;
+}
+
+void* threadSlotValue(uint32_t index) { return TlsGetValue(index); }
+
+bool setThreadSlotValue(uint32_t index, void* value) { return TlsSetValue(index, value) != FALSE; }
+
 constexpr PlatformOps kWin32Platform = {
     mainModule,    moduleFileName,  disableThreadNotifications,
     startThread,   currentProcessId, systemLimits,
@@ -152,7 +163,8 @@ constexpr PlatformOps kWin32Platform = {
     protectPages,  flushCode,       readIniInt,
     debugOutput,   appendToFile,    hashFileSha256,
     createSharedMapping, mapSharedView, closeSharedMapping,
-    keyState,
+    keyState,      allocateThreadSlot, threadSlotValue,
+    setThreadSlotValue,
 };
 
 }  // namespace

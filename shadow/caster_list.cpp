@@ -1,0 +1,66 @@
+#include "shadow/caster_list.h"
+
+#include <cstring>
+
+#include "camera/frame_state.h"
+#include "diagnostics/counters.h"
+#include "math/transform.h"
+#include "patch/readable.h"
+#include "shadow/publication.h"
+
+bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderSize], ShadowScratch& scratch) {
+  ShadowCounters& c = counters.shadow;
+  bump(c.proxyCalls);
+  // The header itself is host memory too: probe it before reading the count.
+  if (list == nullptr || !isReadableRange(list, kCasterListHeaderSize)) return false;
+  const auto* listBytes = static_cast<const uint8_t*>(list);
+  const uint8_t* entries;
+  uint64_t countWord;  // the count in its low 24 bits, then host data
+  std::memcpy(&entries, listBytes, sizeof entries);
+  std::memcpy(&countWord, listBytes + kCasterListCountOffset, sizeof countWord);
+  const uint32_t count = static_cast<uint32_t>(countWord) & kCasterCountMask;
+  if (count == 0) return false;
+  if (count > kMaxCasterEntries) {
+    bump(c.proxyCapacityMiss);
+    return false;
+  }
+  if (!isReadableRange(entries, static_cast<size_t>(count) * kCasterEntrySize)) return false;
+
+  bool anySubstituted = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    scratch.substituted[i] = 0;
+    const uint8_t* transform;
+    std::memcpy(&transform, entries + i * kCasterEntrySize + kCasterTransformOffset, sizeof transform);
+    if (transform == nullptr) continue;
+    bump(c.calls);
+    if (!isReadableRange(transform, sizeof(Matrix4x4))) {
+      bump(c.unreadable);
+      continue;
+    }
+    Matrix4x4 current;
+    std::memcpy(&current, transform, sizeof current);
+    if (!isFiniteMatrix4x4(current)) continue;
+    const uint64_t serial = latestPresentationSerial.load(std::memory_order_acquire);
+    if (serial == 0) continue;
+    Matrix4x4 correction;
+    if (!findShadowCorrection(transform, current, serial, &correction)) continue;
+    multiplyMatrix4x4(correction, current, &scratch.substitutes[i]);
+    if (!isFiniteMatrix4x4(scratch.substitutes[i])) continue;
+    bump(c.adjusted);
+    scratch.substituted[i] = 1;
+    anySubstituted = true;
+  }
+  if (!anySubstituted) return false;
+
+  std::memcpy(scratch.entries, entries, static_cast<size_t>(count) * kCasterEntrySize);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!scratch.substituted[i]) continue;
+    const Matrix4x4* substitute = &scratch.substitutes[i];
+    std::memcpy(scratch.entries + i * kCasterEntrySize + kCasterTransformOffset, &substitute, sizeof substitute);
+  }
+  const uint8_t* substituteEntries = scratch.entries;
+  std::memcpy(header, &substituteEntries, sizeof substituteEntries);
+  std::memcpy(header + kCasterListCountOffset, &countWord, sizeof countWord);
+  bump(c.proxyLists);
+  return true;
+}

@@ -1,0 +1,99 @@
+#include "world/identify_model.h"
+
+#include "bootstrap/settings.h"
+#include "diagnostics/counters.h"
+#include "math/types.h"
+#include "patch/readable.h"
+#include "world/model_record.h"
+
+ObservedVtable observedVtables[kObservedVtableCount];
+
+void noteObservedVtable(uint64_t rva) {
+  if (rva == 0) return;
+  for (ObservedVtable& entry : observedVtables) {
+    uint64_t held = entry.vtableRva.load(std::memory_order_acquire);
+    if (held == 0) {
+      if (entry.vtableRva.compare_exchange_strong(held, rva, std::memory_order_acq_rel)) {
+        // An increment, not a store of 1: a thread that already sees the new RVA
+        // may count it before this line runs.
+        entry.count.fetch_add(1, std::memory_order_relaxed);
+        return;
+      }
+      // Another thread claimed the entry; `held` now says with what.
+    }
+    if (held == rva) {
+      entry.count.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
+  }
+}
+
+void resetObservedVtablesForTests() {
+  for (ObservedVtable& entry : observedVtables) {
+    entry.vtableRva.store(0);
+    entry.count.store(0);
+  }
+}
+
+bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void** classIdentity, const void** asset,
+                        bool* cinematic) {
+  WorldCounters& c = counters.world;
+  *cinematic = false;
+  *asset = nullptr;
+  bump(c.candidates);
+  if (record == nullptr || !rangeFits(record, kModelRecordLength) || !isReadableRange(record, kModelRecordLength)) {
+    return false;
+  }
+  const void* identity = readField<const void*>(record, 0);
+  *classIdentity = identity;
+
+  const bool skinned = identity == skinnedModelClass();
+  uint32_t joints = 0;
+  if (identity == staticModelClass()) {
+    if (!settings.worldTransforms) return false;
+    bump(c.exactStatic);
+  } else if (skinned) {
+    bump(c.exactSkinned);
+    if (!((settings.worldTransforms && settings.worldSkeletons) || settings.cinematicTransforms)) return false;
+    if (!rangeFits(record, kSkinnedModelRecordLength) || !isReadableRange(record, kSkinnedModelRecordLength)) {
+      return false;
+    }
+    const void* assetPointer = readField<const void*>(record, kModelAssetOffset);
+    *asset = assetPointer;
+    if (assetPointer == nullptr || !isReadableRange(assetPointer, 8)) return false;
+    joints = readField<uint32_t>(record, kModelJointsOffset);
+    if (joints < 1 || joints > kMaxModelJoints) return false;
+    const uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
+    const uint32_t expected = (joints + kJointPadding - 1) / kJointPadding * kJointPadding;
+    if (padded != expected || padded > kMaxModelJoints) return false;
+  } else {
+    bump(c.rejectedVtable);
+    const uintptr_t value = reinterpret_cast<uintptr_t>(identity);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(hostBase);
+    if (value >= base) noteObservedVtable(value - base);
+    return false;
+  }
+
+  const float depth = readField<float>(record, kModelDepthValueOffset);
+  if (!isFiniteFloat(depth) || !(static_cast<double>(depth < 0 ? -depth : depth) <= kWorldDepthTolerance)) {
+    bump(c.rejectedDepth);
+    return false;
+  }
+
+  const void* owner = readField<const void*>(record, kModelOwnerOffset);
+  *ownerKey = owner;
+  if (owner == nullptr) {
+    if (skinned && settings.cinematicTransforms && joints <= kMaxCinematicJoints) {
+      *ownerKey = *asset;
+      *cinematic = true;
+      bump(c.cinematicEligible);
+      bump(c.eligible);
+      return true;
+    }
+    bump(c.rejectedOwner);
+    return false;
+  }
+  if (skinned && !(settings.worldTransforms && settings.worldSkeletons)) return false;
+  bump(c.eligible);
+  return true;
+}

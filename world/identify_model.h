@@ -1,0 +1,35 @@
+// Which model records the world pass follows, and the host classes it saw and
+// refused.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// A refused class identity, as its RVA, and how often it was seen. An entry
+// with either value 0 is empty.
+struct ObservedVtable {
+  std::atomic<uint64_t> vtableRva;
+  std::atomic<uint64_t> count;
+};
+constexpr size_t kObservedVtableCount = 8;
+extern ObservedVtable observedVtables[kObservedVtableCount];
+
+// Skinned records: joints 1..256, padded to a multiple of 8; cinematic models
+// (no owner) have at most 64 joints.
+constexpr uint32_t kMaxModelJoints = 256;
+constexpr uint32_t kJointPadding = 8;
+constexpr uint32_t kMaxCinematicJoints = 64;
+constexpr uint32_t kPaddedJointsMask = 0xFFFFFF;
+// World models carry a depth value of 0, within this tolerance.
+constexpr double kWorldDepthTolerance = 1e-6;
+
+// True when the record is a world or cinematic model to follow. The outputs are
+// written as far as the tests get; `ownerKey` is the owner, or the asset of a
+// cinematic model. No lock needed.
+bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void** classIdentity, const void** asset,
+                        bool* cinematic);
+
+// Counts `rva` in its entry, or claims the first empty one; dropped when all
+// eight hold other classes. Lock-free.
+void noteObservedVtable(uint64_t rva);
+void resetObservedVtablesForTests();

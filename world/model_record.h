@@ -1,0 +1,50 @@
+// The host's renderer record of one model as the world hooks read it: lengths,
+// class identities, the four-matrix slot groups and bounded field reads.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "bootstrap/host_interface.h"
+
+// The block the host hands the GPU-copy function: 8 opaque bytes, then the
+// record's address.
+constexpr size_t kModelRefBlockSize = 16;
+constexpr size_t kModelRefRecordOffset = 8;
+
+// Room for the longest record, the skinned one.
+constexpr size_t kRecordCopyCapacity = kSkinnedModelRecordLength;
+
+// First-person models have a depth strictly inside (0, 100).
+constexpr float kFirstPersonDepthLimit = 100.0f;
+
+// One frame slot of a record: the world matrix, its inverse and the two derived
+// matrices that carry it as their right-hand factor.
+struct SlotGroup {
+  uint64_t world, inverse, derived1, derived2;
+};
+constexpr SlotGroup kCurrentSlots = {kModelCurrentWorldOffset, kModelCurrentInverseOffset,
+                                     kModelCurrentDerived1Offset, kModelCurrentDerived2Offset};
+constexpr SlotGroup kPreviousSlots = {kModelPreviousWorldOffset, kModelPreviousInverseOffset,
+                                      kModelPreviousDerived1Offset, kModelPreviousDerived2Offset};
+
+inline const void* staticModelClass() { return hostBase + kStaticModelClassRva; }
+inline const void* skinnedModelClass() { return hostBase + kSkinnedModelClassRva; }
+
+inline uint64_t modelRecordLength(const void* classIdentity) {
+  return classIdentity == skinnedModelClass() ? kSkinnedModelRecordLength : kModelRecordLength;
+}
+
+// True when `length` bytes from `address` stay below the top of the address space.
+inline bool rangeFits(const void* address, uint64_t length) {
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
+  return begin + length >= begin;
+}
+
+// A field of a record already probed readable.
+template <typename T>
+inline T readField(const uint8_t* record, uint64_t offset) {
+  T value;
+  std::memcpy(&value, record + offset, sizeof value);
+  return value;
+}

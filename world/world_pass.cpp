@@ -1,0 +1,259 @@
+#include "world/world_pass.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "diagnostics/counters.h"
+#include "math/blend.h"
+#include "math/quaternion.h"
+#include "math/transform.h"
+#include "world/identify_model.h"
+#include "world/model_record.h"
+#include "world/world_tracks.h"
+
+namespace {
+
+struct ScaledRigid {
+  RigidTransform rigid;
+  double scale = 1.0;
+  bool mirrored = false;
+  bool ok = false;
+};
+
+ScaledRigid decompose(const Matrix4x4& m) {
+  ScaledRigid out;
+  out.ok = decomposeScaledRigid(m, &out.rigid, &out.scale, &out.mirrored);
+  return out;
+}
+
+double translationDistance(const RigidTransform& a, const RigidTransform& b) {
+  const double dx = a.translation[0] - b.translation[0];
+  const double dy = a.translation[1] - b.translation[1];
+  const double dz = a.translation[2] - b.translation[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+bool differs(const Matrix4x4& a, const Matrix4x4& b) {
+  return transformsDiffer(a, b, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
+}
+
+// Seeds a track's first sample; identity fields, id and statistics stay.
+void seedSample(WorldTrack* track, double sampleTime, const Matrix4x4& matrix, bool mirrored, uint64_t serial) {
+  track->currentSampleTime = sampleTime;
+  track->currentMatrix = matrix;
+  track->reflected = mirrored;
+  track->lastSeenSerial = serial;
+}
+
+// Discards the samples and the presented state after a discontinuity.
+void reseed(WorldTrack* track, double sampleTime, const Matrix4x4& matrix, bool mirrored, uint64_t serial) {
+  track->previousSampleTime = 0.0;
+  track->previousMatrix = Matrix4x4{};
+  track->presentedPrevious = Matrix4x4{};
+  track->presentedCurrent = Matrix4x4{};
+  track->preparedSerial = 0;
+  track->pairValid = false;
+  track->presentedValid = false;
+  track->discontinuities += 1;
+  seedSample(track, sampleTime, matrix, mirrored, serial);
+}
+
+bool dropPair(WorldTrack* track) {
+  track->pairValid = false;
+  track->presentedValid = false;
+  return false;
+}
+
+void recordNonRigid(const uint8_t* record, const void* ownerKey, const PresentationFrame& frame,
+                    const Matrix4x4& current, bool exactCurrent, bool exactPrevious) {
+  const double t = frame.sampleTime;
+  const uint64_t serial = frame.presentationSerial;
+  ExclusiveGuard guard(worldTrackLock);
+  NonRigidTrack* track = findNonRigidTrack(record, ownerKey, serial, false);
+  if (track == nullptr) {
+    track = findNonRigidTrack(record, ownerKey, serial, true);
+    if (track == nullptr) return;
+    track->sampleTime = t;
+    track->matrix = current;
+  } else if (t > track->sampleTime + kSampleTimeTolerance) {
+    bool changed = false;
+    for (int i = 0; i < 16; ++i) {
+      if (std::fabs(current.m[i] - track->matrix.m[i]) > kNonRigidChangeThreshold) changed = true;
+    }
+    if (changed) {
+      if (track->changeCount == 0) track->firstChangeSerial = serial;
+      track->lastChangeSerial = serial;
+      track->changeCount += 1;
+    }
+    track->sampleTime = t;
+    track->matrix = current;
+  } else if (track->sampleTime - kSampleTimeTolerance > t) {
+    track->sampleTime = t;
+    track->matrix = current;
+  }
+  track->lastSeenSerial = serial;
+  track->currentRigid = exactCurrent;
+  track->previousRigid = exactPrevious;
+}
+
+}  // namespace
+
+bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTolerance, double angleTolerance,
+                      double scaleTolerance) {
+  const ScaledRigid da = decompose(a);
+  const ScaledRigid db = decompose(b);
+  if (!da.ok || !db.ok || da.mirrored != db.mirrored) return true;
+  if (translationDistance(da.rigid, db.rigid) > distanceTolerance) return true;
+  if (rotationAngleDegrees(da.rigid, db.rigid) > angleTolerance) return true;
+  return std::fabs(da.scale - db.scale) > scaleTolerance;
+}
+
+bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& frame, WorldCorrection* out) {
+  WorldCounters& c = counters.world;
+  if (!frame.timesValid) return false;
+
+  const void* ownerKey = nullptr;
+  const void* classIdentity = nullptr;
+  const void* asset = nullptr;
+  bool cinematic = false;
+  if (!identifyWorldModel(record, &ownerKey, &classIdentity, &asset, &cinematic)) return false;
+
+  const Matrix4x4 current = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
+  const Matrix4x4 previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
+  RigidTransform exact;
+  const bool exactA = decomposeRigid(current, &exact);
+  const bool exactB = decomposeRigid(previous, &exact);
+  // An exact rigid matrix has scale 1 and no mirror; only the others are
+  // decomposed with a scale.
+  ScaledRigid a, b;
+  a.ok = exactA || decomposeScaledRigid(current, &a.rigid, &a.scale, &a.mirrored);
+  b.ok = exactB || decomposeScaledRigid(previous, &b.rigid, &b.scale, &b.mirrored);
+
+  if (!a.ok || !b.ok) {
+    bump(c.rejectedNonRigid);
+    if (!a.ok) bump(c.nonRigidCurrent);
+    if (!b.ok) bump(c.nonRigidPrevious);
+    recordNonRigid(record, ownerKey, frame, current, exactA, exactB);
+    return false;
+  }
+
+  if (a.mirrored != b.mirrored) {
+    bump(c.rejectedReflectionParity);
+    return false;
+  }
+  if (std::fabs(a.scale - 1.0) > kUnitScaleTolerance || std::fabs(b.scale - 1.0) > kUnitScaleTolerance) {
+    bump(c.uniformScaled);
+  }
+  if (a.mirrored) bump(c.reflectedSupported);
+  bump(c.supported);
+
+  const double t = frame.sampleTime;
+  const uint64_t serial = frame.presentationSerial;
+  ExclusiveGuard guard(worldTrackLock);
+
+  WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
+  if (track == nullptr) {
+    track = findWorldTrack(record, ownerKey, serial, true);
+    if (track == nullptr) return false;
+    track->classIdentity = classIdentity;
+    track->asset = asset;
+    seedSample(track, t, current, a.mirrored, serial);
+    bump(c.tracks);
+    return false;
+  }
+  if (track->classIdentity != classIdentity || track->asset != asset) {
+    // Another model at the same address: a new track in the same slot.
+    const void* model = track->model;
+    std::memset(static_cast<void*>(track), 0, sizeof *track);
+    track->model = model;
+    track->ownerKey = ownerKey;
+    track->id = nextWorldTrackId.fetch_add(1, std::memory_order_relaxed);
+    track->firstSerial = serial;
+    track->classIdentity = classIdentity;
+    track->asset = asset;
+    seedSample(track, t, current, a.mirrored, serial);
+    bump(c.tracks);
+    return false;
+  }
+
+  track->lastSeenSerial = serial;
+  const double latest = track->currentSampleTime;
+  if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) {
+    bump(c.rejectedDiscontinuity);
+    reseed(track, t, current, a.mirrored, serial);
+    return false;
+  }
+  if (t > latest + kSampleTimeTolerance) {
+    const bool moved = differs(track->currentMatrix, current);
+    track->previousSampleTime = latest;
+    track->previousMatrix = track->currentMatrix;
+    track->currentMatrix = current;
+    track->currentSampleTime = t;
+    track->pairValid = true;
+    bump(c.pairs);
+    if (moved) {
+      bump(c.moving);
+      if (track->motionCount == 0) track->firstMotionSerial = serial;
+      track->lastMotionSerial = serial;
+      track->motionCount += 1;
+      if (a.mirrored) bump(c.reflectedMoving);
+    }
+  } else if (differs(track->currentMatrix, current)) {
+    // Moved without a new sample time: nothing to interpolate between.
+    track->currentMatrix = current;
+    track->pairValid = false;
+    track->presentedValid = false;
+    bump(c.rejectedSameTime);
+    return false;
+  }
+
+  // Pair checks.
+  const double p = track->previousSampleTime;
+  const double q = track->currentSampleTime;
+  const double dt = q - p;
+  const ScaledRigid from = decompose(track->previousMatrix);
+  const ScaledRigid to = decompose(track->currentMatrix);
+  const bool parity = from.ok && to.ok && from.mirrored != to.mirrored;
+  if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from.ok || !to.ok || parity) {
+    if (parity) bump(c.rejectedReflectionParity);
+    return dropPair(track);
+  }
+  if (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
+      rotationAngleDegrees(from.rigid, to.rigid) > kMaxPairAngleDegrees ||
+      to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio) {
+    bump(c.rejectedJump);
+    return dropPair(track);
+  }
+
+  // Interpolate, extrapolating at most kMaxExtrapolation past the latest sample.
+  const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
+  const double alpha = (std::fmax(target, p) - p) / dt;
+  Matrix4x4 interpolated;
+  if (!interpolateMatrix4x4(track->previousMatrix, track->currentMatrix, alpha, &interpolated)) {
+    bump(c.rejectedReflectionParity);
+    return dropPair(track);
+  }
+  if (track->preparedSerial != serial) {
+    const bool consecutive = track->presentedValid && track->preparedSerial + 1 == serial;
+    track->presentedPrevious = consecutive ? track->presentedCurrent : interpolated;
+    track->presentedCurrent = interpolated;
+    track->preparedSerial = serial;
+    track->presentedValid = true;
+  }
+  out->presentationSerial = serial;
+
+  // Corrections: the host's current matrix onto the interpolated one, the host's
+  // previous matrix onto what was presented one frame earlier.
+  const bool changedCurrent = differs(current, interpolated);
+  const bool changedPrevious = differs(previous, track->presentedPrevious);
+  const bool currentPair = relativeTransforms(current, interpolated, &out->currentForward, &out->currentInverse);
+  const bool previousPair =
+      relativeTransforms(previous, track->presentedPrevious, &out->previousForward, &out->previousInverse);
+  if (!currentPair || !previousPair || !(changedCurrent || changedPrevious)) return false;
+
+  track->correctedCount += 1;
+  track->lastCorrectionSerial = serial;
+  if (track->reflected) bump(c.reflectedAdjusted);
+  if (cinematic) bump(c.cinematicAdjusted);
+  return true;
+}

@@ -1,0 +1,38 @@
+// The world-transform interpolation pass: feeds a model's track with the host's
+// samples and yields the pairs that carry the record's current and previous
+// world matrices onto the matrices interpolated to the presented moment.
+#pragma once
+#include <cstdint>
+
+#include "camera/frame_state.h"
+#include "math/types.h"
+
+struct WorldCorrection {
+  Matrix4x4 currentForward;
+  Matrix4x4 currentInverse;
+  Matrix4x4 previousForward;
+  Matrix4x4 previousInverse;
+  uint64_t presentationSerial;  // 0 until the pass fills it
+};
+
+// Tolerances of the world pass, host clock units and host distance units.
+constexpr double kSampleTimeTolerance = 1e-7;
+constexpr double kMaxSampleGap = 0.05;
+constexpr double kMaxExtrapolation = 0.008333334;
+constexpr double kUnitScaleTolerance = 1e-4;
+constexpr double kSameDistanceTolerance = 1e-4;
+constexpr double kSameAngleDegrees = 0.001;
+constexpr double kSameScaleTolerance = 1e-4;
+constexpr double kMaxPairDistance = 64.0;
+constexpr double kMaxPairAngleDegrees = 90.0;
+constexpr double kMaxPairScaleRatio = 1.1;
+constexpr float kNonRigidChangeThreshold = 1e-4f;
+
+// True when a and b are not the same rigid placement within the tolerances (a
+// value exactly at its tolerance is the same).
+bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTolerance, double angleTolerance,
+                      double scaleTolerance);
+
+// True when all four matrices and the serial of `out` are set and the record is
+// to be rewritten; false leaves the host's transforms in use.
+bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& frame, WorldCorrection* out);

@@ -1,0 +1,79 @@
+#include "world/world_tracks.h"
+
+#include <cstring>
+
+#include "diagnostics/counters.h"
+
+WorldTrack worldTrackTable[kWorldTrackCount];
+NonRigidTrack nonRigidTable[kNonRigidTrackCount];
+SlimLock worldTrackLock;
+std::atomic<uint64_t> nextWorldTrackId{1};
+std::atomic<uint64_t> nextNonRigidTrackId{1};
+
+namespace {
+
+uint64_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+
+bool isStale(uint64_t lastSeenSerial, uint64_t serial) { return lastSeenSerial + kTrackStaleSerials < serial; }
+
+// The probe walk shared by both tables.
+template <typename Track>
+Track* findTrack(Track* table, uint64_t mask, uint32_t probes, uint64_t start, const void* model,
+                 const void* ownerKey, uint64_t serial, bool create, Counter& capacityMiss,
+                 std::atomic<uint64_t>& nextId) {
+  Track* firstEmpty = nullptr;
+  Track* firstStale = nullptr;
+  for (uint32_t i = 0; i < probes; ++i) {
+    Track* slot = &table[(start + i) & mask];
+    if (slot->model == nullptr) {
+      if (firstEmpty == nullptr) firstEmpty = slot;
+      continue;
+    }
+    if (slot->model == model && slot->ownerKey == ownerKey) return slot;
+    if (firstStale == nullptr && isStale(slot->lastSeenSerial, serial)) firstStale = slot;
+  }
+  if (!create) return nullptr;
+  Track* slot = firstEmpty != nullptr ? firstEmpty : firstStale;
+  if (slot == nullptr) {
+    bump(capacityMiss);
+    return nullptr;
+  }
+  std::memset(static_cast<void*>(slot), 0, sizeof *slot);
+  slot->model = model;
+  slot->ownerKey = ownerKey;
+  slot->id = nextId.fetch_add(1, std::memory_order_relaxed);
+  slot->firstSerial = serial;
+  return slot;
+}
+
+}  // namespace
+
+uint64_t worldTrackStartIndex(const void* model, const void* ownerKey) {
+  const uint64_t m = address(model);
+  const uint64_t o = address(ownerKey);
+  return (((o >> 4) - 1003) + ((m >> 4) << 6) + (m >> 6)) ^ (m >> 4);
+}
+
+uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey) {
+  const uint64_t m = address(model);
+  const uint64_t o = address(ownerKey);
+  return ((((m >> 4) << 6) + 21) + (m >> 6) + (o >> 4)) ^ (m >> 4);
+}
+
+WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
+  return findTrack(worldTrackTable, kWorldTrackMask, kWorldTrackProbes, worldTrackStartIndex(model, ownerKey), model,
+                   ownerKey, serial, create, counters.world.capacityMiss, nextWorldTrackId);
+}
+
+NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
+  return findTrack(nonRigidTable, kNonRigidTrackMask, kNonRigidTrackProbes, nonRigidTrackStartIndex(model, ownerKey),
+                   model, ownerKey, serial, create, counters.world.nonRigidCapacityMiss, nextNonRigidTrackId);
+}
+
+void resetWorldTracksForTests() {
+  ExclusiveGuard guard(worldTrackLock);
+  std::memset(static_cast<void*>(worldTrackTable), 0, sizeof worldTrackTable);
+  std::memset(static_cast<void*>(nonRigidTable), 0, sizeof nonRigidTable);
+  nextWorldTrackId.store(1);
+  nextNonRigidTrackId.store(1);
+}

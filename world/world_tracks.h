@@ -1,0 +1,82 @@
+// The memory of the world pass: one track per followed model in a fixed
+// open-addressing table, a smaller table of models whose transforms cannot be
+// interpolated (diagnostics only), and the lock that guards both.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "math/types.h"
+#include "platform/locks.h"
+
+struct WorldTrack {
+  const void* model;  // null marks an empty slot
+  const void* ownerKey;
+  const void* asset;
+  const void* classIdentity;
+  double previousSampleTime;
+  double currentSampleTime;
+  Matrix4x4 previousMatrix;
+  Matrix4x4 currentMatrix;
+  Matrix4x4 presentedPrevious;
+  Matrix4x4 presentedCurrent;
+  uint64_t lastSeenSerial;
+  uint64_t preparedSerial;
+  uint64_t id;
+  uint64_t firstSerial;
+  uint64_t firstMotionSerial;
+  uint64_t lastMotionSerial;
+  uint64_t lastCorrectionSerial;
+  uint64_t motionCount;
+  uint64_t correctedCount;
+  uint64_t reportedMotion;
+  uint64_t reportedCorrected;
+  uint64_t discontinuities;
+  bool pairValid;
+  bool presentedValid;
+  bool reflected;
+};
+
+struct NonRigidTrack {
+  const void* model;  // null marks an empty slot
+  const void* ownerKey;
+  double sampleTime;
+  Matrix4x4 matrix;
+  uint64_t id;
+  uint64_t firstSerial;
+  uint64_t lastSeenSerial;
+  uint64_t firstChangeSerial;
+  uint64_t lastChangeSerial;
+  uint64_t changeCount;
+  uint64_t reportedChanges;
+  bool currentRigid;
+  bool previousRigid;
+};
+
+constexpr size_t kWorldTrackCount = 8192;
+constexpr uint64_t kWorldTrackMask = kWorldTrackCount - 1;
+constexpr uint32_t kWorldTrackProbes = 64;
+constexpr size_t kNonRigidTrackCount = 1024;
+constexpr uint64_t kNonRigidTrackMask = kNonRigidTrackCount - 1;
+constexpr uint32_t kNonRigidTrackProbes = 32;
+// A slot not visited for more than this many presented frames may be taken over.
+constexpr uint64_t kTrackStaleSerials = 600;
+
+// Both tables, read or written, only under worldTrackLock held exclusively.
+extern WorldTrack worldTrackTable[kWorldTrackCount];
+extern NonRigidTrack nonRigidTable[kNonRigidTrackCount];
+extern SlimLock worldTrackLock;
+extern std::atomic<uint64_t> nextWorldTrackId;
+extern std::atomic<uint64_t> nextNonRigidTrackId;
+
+// First slot of each table's probe sequence for a (record, owner key) pair.
+uint64_t worldTrackStartIndex(const void* model, const void* ownerKey);
+uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey);
+
+// The track of (model, ownerKey); with `create`, a new one in the first empty,
+// else first stale slot of the sequence (null and capacityMiss when neither).
+WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
+NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
+
+// Empties both tables and restarts the ids at 1. Tests only.
+void resetWorldTracksForTests();
