@@ -1,5 +1,86 @@
-#include "patch/hooks.h"
+#include "skeletal/pose_upload_hook.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "bootstrap/log.h"
+#include "bootstrap/settings.h"
+#include "diagnostics/counters.h"
+#include "math/blend.h"
+#include "skeletal/palette_interpolation.h"
+#include "skeletal/skinned_record.h"
+
+namespace {
+
+std::atomic<uint32_t> firstPersonApplied{0};
+std::atomic<uint32_t> worldApplied{0};  // shared by world and cinematic skeletons
+
+bool claimOnce(std::atomic<uint32_t>& flag) {
+  uint32_t expected = 0;
+  return flag.compare_exchange_strong(expected, 1, std::memory_order_relaxed);
+}
+
+void countForced(const PaletteUpload& upload) {
+  SkeletalCounters& c = counters.skeletal;
+  bump(c.uploadForced);
+  bump(upload.firstPerson ? c.scopeForcedFirstPerson : c.scopeForcedWorld);
+  if (upload.cinematic) bump(c.cinematicForced);
+}
+
+void logAppliedOnce(const PaletteUpload& upload) {
+  if (upload.firstPerson) {
+    if (claimOnce(firstPersonApplied))
+      LogMessage(
+          "Applied experimental first-person skeletal interpolation at the renderer palette-upload boundary; the "
+          "hand-root correction remains independent.");
+  } else if (claimOnce(worldApplied)) {
+    LogMessage("Applied experimental %s skeletal interpolation at the renderer palette-upload boundary.",
+               upload.cinematic ? "cinematic" : "world");
+  }
+}
+
+}  // namespace
 
 uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value) {
-  return poseUploadTrampoline.load(std::memory_order_acquire)(record, value);
+  Matrix3x4 presentationPalette[kMaxPaletteJoints];
+  std::memset(presentationPalette, 0, sizeof presentationPalette);
+  PaletteUpload upload;
+  std::memset(&upload, 0, sizeof upload);
+  const PoseUploadFunction host = poseUploadTrampoline.load(std::memory_order_acquire);
+
+  const bool anySwitch = settings.firstPersonSkeletons || settings.worldSkeletons || settings.cinematicSkeletons;
+  if (!anySwitch || poseUploadInstalled.load(std::memory_order_acquire) == nullptr) return host(record, value);
+  if (!preparePalette(record, presentationPalette, &upload)) return host(record, value);
+
+  const int8_t savedPending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
+  const void* savedPalette = readRecordField<const void*>(record, kModelPaletteOffset);
+  const uint8_t savedFlags = readRecordField<uint8_t>(record, kModelPaletteFlagsOffset);
+  writeRecordField<const void*>(record, kModelPaletteOffset, presentationPalette);
+
+  uint64_t result = host(record, value);
+  bool forced = false;
+  if (result == 0) {
+    writeRecordField<int8_t>(record, kModelUploadPendingOffset, 1);
+    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags & kForcedRetryFlagMask);
+    result = host(record, value);
+    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags);
+    writeRecordField<int8_t>(record, kModelUploadPendingOffset, savedPending);
+    forced = result != 0;
+  }
+  writeRecordField<const void*>(record, kModelPaletteOffset, savedPalette);
+
+  if (result == 0) {
+    bump(counters.skeletal.uploadSkipped);
+    bump(counters.skeletal.uploadForceFailed);
+    return 0;
+  }
+  recordUpload(upload);
+  if (forced) countForced(upload);
+  logAppliedOnce(upload);
+  return result;
+}
+
+void resetPoseUploadOnceFlagsForTests() {
+  firstPersonApplied.store(0);
+  worldApplied.store(0);
 }

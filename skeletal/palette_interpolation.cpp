@@ -1,0 +1,336 @@
+#include "skeletal/palette_interpolation.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "bootstrap/settings.h"
+#include "camera/frame_state.h"
+#include "diagnostics/counters.h"
+#include "math/blend.h"
+#include "math/quaternion.h"
+#include "math/transform.h"
+#include "patch/readable.h"
+#include "skeletal/skeletal_tracks.h"
+#include "skeletal/skinned_record.h"
+
+namespace {
+
+constexpr float kFirstPersonDepthMin = 0.0f;    // exclusive
+constexpr float kFirstPersonDepthMax = 100.0f;  // exclusive
+constexpr float kWorldDepthTolerance = 1e-6f;
+constexpr uint32_t kCinematicJointLimit = 64;
+constexpr double kPi = 3.141592653589793;
+
+SkeletalCounters& c = counters.skeletal;
+
+// Non-null, not wrapping the address space, and readable throughout.
+bool probeRange(const void* address, uint64_t length) {
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
+  if (begin == 0 || begin + length < begin) return false;
+  return isReadableRange(address, length);
+}
+
+// What one call learned about the record before the table is touched.
+struct SkinnedSample {
+  const void* asset;
+  const void* ownerKey;
+  const Matrix3x4* palette;
+  uint32_t joints;
+  uint32_t padded;
+  bool firstPerson;
+  bool cinematic;
+};
+
+// Steps up to the scope decision; false refuses (counted where a counter exists).
+bool admitRecord(const uint8_t* record, SkinnedSample* out) {
+  bump(c.calls);
+  if (!probeRange(record, kSkinnedModelRecordLength)) {
+    bump(c.rejectedLayout);
+    return false;
+  }
+  if (readRecordField<const void*>(record, 0) != hostAddress(kSkinnedModelClassRva)) return false;
+  bump(c.exactSkinned);
+
+  const float depth = readRecordField<float>(record, kModelDepthValueOffset);
+  const bool finiteDepth = isFiniteFloat(depth);
+  const bool firstPerson = finiteDepth && depth > kFirstPersonDepthMin && depth < kFirstPersonDepthMax;
+  const bool worldDepth = finiteDepth && std::fabs(depth) <= kWorldDepthTolerance;
+  if (firstPerson && !settings.firstPersonSkeletons) {
+    bump(c.rejectedFirstPersonDisabled);
+    return false;
+  }
+  if (!firstPerson && !worldDepth) {
+    bump(c.rejectedDepthHack);
+    return false;
+  }
+
+  const void* asset = readRecordField<const void*>(record, kModelAssetOffset);
+  const void* owner = readRecordField<const void*>(record, kModelOwnerOffset);
+  const auto* palette = readRecordField<const Matrix3x4*>(record, kModelPaletteOffset);
+  const uint32_t joints = readRecordField<uint32_t>(record, kModelJointsOffset);
+  const uint32_t padded = readRecordField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
+  const int8_t pending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
+  const bool layoutOk = probeRange(asset, 8) && palette != nullptr && joints >= 1 && joints <= kMaxPaletteJoints &&
+                        padded == ((joints + 7) & ~7u) && padded >= 1 && padded <= kMaxPaletteJoints &&
+                        probeRange(palette, uint64_t{padded} * sizeof(Matrix3x4));
+  if (!layoutOk) {
+    bump(c.rejectedLayout);
+    return false;
+  }
+
+  out->asset = asset;
+  out->palette = palette;
+  out->joints = joints;
+  out->padded = padded;
+  out->firstPerson = firstPerson;
+  out->cinematic = false;
+  if (probeRange(owner, 8)) {
+    if (!firstPerson && !settings.worldSkeletons) return false;
+    out->ownerKey = owner;
+  } else if (firstPerson) {
+    out->ownerKey = asset;
+    bump(c.ownerFallbackFirstPerson);
+  } else if (settings.cinematicSkeletons && joints <= kCinematicJointLimit) {
+    out->cinematic = true;
+    out->ownerKey = asset;
+    bump(c.cinematicEligible);
+  } else {
+    const PresentationFrame frame = copyPresentationFrame();
+    if (frame.timesValid && frame.presentationSerial != 0)
+      recordOwnerlessSample(record, asset, palette, joints, padded, pending, frame);
+    bump(c.rejectedOwner);
+    return false;
+  }
+  if (firstPerson) bump(c.eligibleFirstPerson);
+  else if (!out->cinematic) bump(c.eligibleWorld);
+  if (pending > 0) bump(c.pending);
+  return true;
+}
+
+void copyPalette(Matrix3x4* to, const Matrix3x4* from, uint32_t count) {
+  std::memcpy(to, from, size_t{count} * sizeof(Matrix3x4));
+}
+
+// Drops the pair and takes the palette as the new reference (when rigid).
+void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, const Matrix3x4* palette) {
+  track.previousTime = time;
+  track.currentTime = time;
+  track.hash = hash;
+  track.pairReady = false;
+  track.hasReference = rigid;
+  if (rigid) {
+    copyPalette(track.currentPalette, palette, track.padded);
+    copyPalette(track.previousPalette, palette, track.padded);
+  }
+}
+
+double jointTurnDegrees(const Matrix3x4& a, const Matrix3x4& b) {
+  const Quaternion qa = quaternionFromMatrix3x4(a);
+  const Quaternion qb = quaternionFromMatrix3x4(b);
+  double cosine = std::fabs(qa.w * qb.w + qa.x * qb.x + qa.y * qb.y + qa.z * qb.z);
+  if (cosine > 1.0) cosine = 1.0;
+  if (cosine < 0.0) cosine = 0.0;
+  return 2.0 * std::acos(cosine) * 180.0 / kPi;
+}
+
+// Every joint stays within the travel and turn limits of a pair.
+bool continuous(const Matrix3x4* from, const Matrix3x4* to, uint32_t joints) {
+  for (uint32_t j = 0; j < joints; ++j) {
+    const double dx = double{to[j].m[3]} - double{from[j].m[3]};
+    const double dy = double{to[j].m[7]} - double{from[j].m[7]};
+    const double dz = double{to[j].m[11]} - double{from[j].m[11]};
+    const double travel = std::sqrt(dx * dx + dy * dy + dz * dz);
+    if (!isFiniteDouble(travel) || travel > kMaxJointTravel) return false;
+    const double turn = jointTurnDegrees(from[j], to[j]);
+    if (!isFiniteDouble(turn) || turn > kMaxJointTurnDegrees) return false;
+  }
+  return true;
+}
+
+void countPair(const SkinnedSample& s) {
+  bump(c.pairs);
+  bump(s.firstPerson ? c.scopePairsFirstPerson : c.scopePairsWorld);
+  if (s.cinematic) bump(c.cinematicPairs);
+}
+
+// Takes the sample time `t` of the palette into the track.
+void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint64_t hash, bool rigid,
+                   uint64_t serial) {
+  const uint64_t n = track.samples;
+  if (n > 0 && t <= track.currentTime + kSampleTimeTolerance) {
+    if (t < track.currentTime - kSampleTimeTolerance) {
+      restartAt(track, t, hash, rigid, s.palette);
+      bump(c.discontinuity);
+    } else if (hash != track.hash) {
+      restartAt(track, t, hash, rigid, s.palette);
+      bump(c.rejectedSameTime);
+    }
+    return;
+  }
+
+  const bool changedSample = n > 0 && hash != track.hash;
+  const double gap = t - track.currentTime;
+  if (rigid && !track.hasReference) {
+    copyPalette(track.currentPalette, s.palette, s.padded);
+    copyPalette(track.previousPalette, s.palette, s.padded);
+    track.previousTime = t;
+    track.currentTime = t;
+    track.hasReference = true;
+    track.pairReady = false;
+  } else if (rigid && n > 0 && gap > kSampleTimeTolerance && gap <= kMaxPairGap) {
+    if (!changedSample) {
+      track.previousTime = track.currentTime;
+      track.currentTime = t;
+      track.pairReady = false;
+    } else if (continuous(track.currentPalette, s.palette, s.joints)) {
+      track.previousTime = track.currentTime;
+      track.currentTime = t;
+      copyPalette(track.previousPalette, track.currentPalette, s.padded);
+      copyPalette(track.currentPalette, s.palette, s.padded);
+      track.pairReady = true;
+      countPair(s);
+    } else {
+      restartAt(track, t, hash, rigid, s.palette);
+      bump(c.discontinuity);
+    }
+  } else {
+    restartAt(track, t, hash, rigid, s.palette);
+    if (n > 0) bump(c.discontinuity);
+  }
+  track.samples += 1;
+  track.hash = hash;
+  if (rigid) track.rigidSamples += 1;
+
+  if (changedSample) {
+    if (track.changes == 0) track.firstChangeSerial = serial;
+    track.lastChangeSerial = serial;
+    track.changes += 1;
+    bump(c.changed);
+  }
+  bump(c.timeSamples);
+  bump(rigid ? c.palettesRigid : c.palettesNonRigid);
+}
+
+// Blends the track's pair to `presentationTime` into `out`; false refuses.
+bool blendPair(SkeletalTrack& track, const SkinnedSample& s, double presentationTime, Matrix3x4* out,
+               double* alphaOut) {
+  const double span = track.currentTime - track.previousTime;
+  if (!(span > kSampleTimeTolerance && span <= kMaxPairGap)) return false;
+  double alpha = (presentationTime - track.previousTime) / span;
+  if (alpha >= kMaxAlpha) alpha = kMaxAlpha;
+  if (alpha < kMinAlpha) alpha = kMinAlpha;
+  // The blend writes nothing when it refuses; the host's own entries past
+  // `joints` follow only a successful blend, so a refusal leaves `out` untouched.
+  if (!interpolateMatrix3x4Array(track.previousPalette, track.currentPalette, s.joints, alpha, out)) {
+    track.pairReady = false;
+    bump(c.interpolationRejected);
+    return false;
+  }
+  copyPalette(out + s.joints, s.palette + s.joints, s.padded - s.joints);
+  *alphaOut = alpha;
+  return true;
+}
+
+}  // namespace
+
+bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, PaletteUpload* upload) {
+  SkinnedSample s;
+  if (!admitRecord(record, &s)) return false;
+
+  const PresentationFrame frame = copyPresentationFrame();
+  if (!frame.timesValid || frame.presentationSerial == 0) return false;
+  const double sampleTime = frame.sampleTime;
+  const uint64_t serial = frame.presentationSerial;
+
+  const uint64_t hash = hashMatrix3x4Array(s.palette, s.joints);
+  uint32_t nonRigidIndex = kNoNonRigidJoint;
+  for (uint32_t j = 0; j < s.joints; ++j) {
+    if (!isRigidMatrix3x4(s.palette[j])) {
+      nonRigidIndex = j;
+      break;
+    }
+  }
+  const bool rigid = nonRigidIndex == kNoNonRigidJoint;
+
+  ExclusiveGuard guard(skeletalTableLock);
+  SkeletalTrack* found = findSkeletalTrack(record, s.ownerKey, serial, true);
+  if (found == nullptr) return false;
+  SkeletalTrack& track = *found;
+  if (skeletalTrackOutdated(track, s.firstPerson, s.cinematic, s.asset, s.palette, s.joints, s.padded))
+    restartSkeletalTrack(track, serial);
+  track.firstPerson = s.firstPerson;
+  track.cinematic = s.cinematic;
+  track.asset = s.asset;
+  track.lastSerial = serial;
+  track.palette = s.palette;
+  track.joints = s.joints;
+  track.padded = s.padded;
+  track.root[0] = s.palette[0].m[3];
+  track.root[1] = s.palette[0].m[7];
+  track.root[2] = s.palette[0].m[11];
+  track.rigid = rigid;
+  if (!rigid) recordNonRigidJoint(s.palette[nonRigidIndex], track, nonRigidIndex);
+
+  samplePalette(track, s, sampleTime, hash, rigid, serial);
+
+  if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return false;
+  double alpha = 0.0;
+  if (!blendPair(track, s, frame.presentationTime, presentationPalette, &alpha)) return false;
+
+  upload->model = record;
+  upload->ownerKey = s.ownerKey;
+  upload->trackId = track.id;
+  upload->presentationSerial = serial;
+  upload->hash = hashMatrix3x4Array(presentationPalette, s.joints);
+  upload->alpha = alpha;
+  upload->firstPerson = s.firstPerson;
+  upload->cinematic = s.cinematic;
+  bump(c.uploadPrepared);
+  bump(s.firstPerson ? c.scopePreparedFirstPerson : c.scopePreparedWorld);
+  if (s.cinematic) bump(c.cinematicPrepared);
+  return true;
+}
+
+void recordUpload(const PaletteUpload& upload) {
+  bump(c.uploadAdjusted);
+  if (upload.firstPerson) {
+    bump(c.scopeAdjustedFirstPerson);
+  } else {
+    bump(c.scopeAdjustedWorld);
+    if (upload.cinematic) bump(c.cinematicAdjusted);
+  }
+
+  ExclusiveGuard guard(skeletalTableLock);
+  SkeletalTrack* track = findSkeletalTrack(upload.model, upload.ownerKey, upload.presentationSerial, false);
+  if (track == nullptr || track->id != upload.trackId) return;
+  track->interpolated += 1;
+  if (track->uploaded && track->lastUploadSerial == upload.presentationSerial) {
+    bump(c.uploadSameFrame);
+    return;
+  }
+  bump(c.uploadFrames);
+  if (upload.firstPerson) bump(c.firstPersonFrames);
+  else if (upload.cinematic) bump(c.cinematicFrames);
+
+  if (track->uploaded) {
+    const bool repeated = upload.hash == track->lastUploadHash;
+    bump(repeated ? c.uploadRepeated : c.uploadChanged);
+    if (upload.firstPerson) bump(repeated ? c.firstPersonRepeated : c.firstPersonChanged);
+    const uint64_t gap = upload.presentationSerial - track->lastUploadSerial;
+    bump(gap == 1 ? c.uploadGap1 : gap == 2 ? c.uploadGap2 : c.uploadGapMore);
+    if (upload.firstPerson)
+      bump(gap == 1 ? c.firstPersonGap1 : gap == 2 ? c.firstPersonGap2 : c.firstPersonGapMore);
+  }
+
+  const double alpha = upload.alpha;
+  int bucket = 4;
+  if (!(alpha > 0.0)) bucket = 0;
+  else if (alpha <= 0.5) bucket = 1;
+  else if (alpha <= 1.0) bucket = 2;
+  else if (alpha <= 1.5) bucket = 3;
+  bump(c.uploadAlpha[bucket]);
+
+  track->uploaded = true;
+  track->lastUploadSerial = upload.presentationSerial;
+  track->lastUploadHash = upload.hash;
+}

@@ -1,0 +1,152 @@
+#include "skeletal/skeletal_tracks.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "diagnostics/counters.h"
+#include "math/transform.h"
+
+SkeletalTrack skeletalTracks[kSkeletalTrackSlots];
+OwnerlessTrack ownerlessTracks[kOwnerlessTrackSlots];
+std::atomic<uint64_t> skeletalTrackIds{1};
+SlimLock skeletalTableLock;
+
+namespace {
+
+bool isStale(uint64_t lastSerial, uint64_t serial) { return serial > lastSerial + kTrackStaleSerials; }
+
+uint64_t takeTrackId() { return skeletalTrackIds.fetch_add(1, std::memory_order_relaxed); }
+
+void initialiseSkeletalSlot(SkeletalTrack& track, const void* model, const void* ownerKey, uint64_t serial) {
+  std::memset(&track, 0, sizeof track);
+  track.nonRigidJoint = kNoNonRigidJoint;
+  track.model = model;
+  track.ownerKey = ownerKey;
+  track.id = takeTrackId();
+  track.firstSerial = serial;
+  track.lastSerial = serial;
+  bump(counters.skeletal.tracks);
+}
+
+void initialiseOwnerlessSlot(OwnerlessTrack& track, const void* model, const void* asset, uint64_t serial) {
+  std::memset(&track, 0, sizeof track);
+  track.firstNonRigidJoint = kNoNonRigidJoint;
+  track.model = model;
+  track.asset = asset;
+  track.id = takeTrackId();
+  track.firstSerial = serial;
+  track.lastSerial = serial;
+}
+
+}  // namespace
+
+uint64_t skeletalSlotHash(const void* model, const void* secondKey) {
+  const uint64_t m = reinterpret_cast<uintptr_t>(model);
+  const uint64_t k = reinterpret_cast<uintptr_t>(secondKey);
+  return (m >> 4) ^ (((m >> 4) << 6) + 21 + (m >> 6) + (k >> 4));
+}
+
+SkeletalTrack* findSkeletalTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
+  const uint64_t h = skeletalSlotHash(model, ownerKey);
+  SkeletalTrack* vacant = nullptr;
+  for (uint32_t i = 0; i < kSkeletalTrackProbes; ++i) {
+    SkeletalTrack& slot = skeletalTracks[(h + i) % kSkeletalTrackSlots];
+    if (slot.model == model && slot.ownerKey == ownerKey && model != nullptr) return &slot;
+    if (vacant == nullptr && (slot.model == nullptr || isStale(slot.lastSerial, serial))) vacant = &slot;
+  }
+  if (!create) return nullptr;
+  if (vacant == nullptr) {
+    bump(counters.skeletal.capacityMiss);
+    return nullptr;
+  }
+  initialiseSkeletalSlot(*vacant, model, ownerKey, serial);
+  return vacant;
+}
+
+OwnerlessTrack* findOwnerlessTrack(const void* model, const void* asset, uint64_t serial, bool create) {
+  const uint64_t h = skeletalSlotHash(model, asset);
+  OwnerlessTrack* vacant = nullptr;
+  for (uint32_t i = 0; i < kOwnerlessTrackProbes; ++i) {
+    OwnerlessTrack& slot = ownerlessTracks[(h + i) % kOwnerlessTrackSlots];
+    if (slot.model == model && slot.asset == asset && model != nullptr) return &slot;
+    if (vacant == nullptr && (slot.model == nullptr || isStale(slot.lastSerial, serial))) vacant = &slot;
+  }
+  if (!create) return nullptr;
+  if (vacant == nullptr) {
+    bump(counters.skeletal.ownerlessCapacityMiss);
+    return nullptr;
+  }
+  initialiseOwnerlessSlot(*vacant, model, asset, serial);
+  return vacant;
+}
+
+bool skeletalTrackOutdated(const SkeletalTrack& track, bool firstPerson, bool cinematic, const void* asset,
+                           const void* palette, uint32_t joints, uint32_t padded) {
+  if (track.samples > 0 && (track.firstPerson != firstPerson || track.cinematic != cinematic)) return true;
+  if (track.asset != nullptr && track.asset != asset) return true;
+  if (track.palette != nullptr && track.palette != palette) return true;
+  if (track.joints != 0 && track.joints != joints) return true;
+  return track.padded != 0 && track.padded != padded;
+}
+
+void restartSkeletalTrack(SkeletalTrack& track, uint64_t serial) {
+  initialiseSkeletalSlot(track, track.model, track.ownerKey, serial);
+}
+
+void recordNonRigidJoint(const Matrix3x4& joint, SkeletalTrack& track, uint32_t index) {
+  const float* m = joint.m;
+  double row[3][3];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) row[r][c] = m[4 * r + c];
+  auto dot = [&](int a, int b) { return row[a][0] * row[b][0] + row[a][1] * row[b][1] + row[a][2] * row[b][2]; };
+  track.nonRigidJoint = index;
+  for (int r = 0; r < 3; ++r) track.rowLength[r] = std::sqrt(std::fmax(dot(r, r), 0.0));
+  track.maxRowDot = std::fmax(std::fabs(dot(1, 2)), std::fmax(std::fabs(dot(0, 2)), std::fabs(dot(0, 1))));
+  // The 32-bit cofactor expansion along row 0 that the rigidity test uses.
+  const float det = m[0] * (m[5] * m[10] - m[6] * m[9]) - m[1] * (m[4] * m[10] - m[6] * m[8]) +
+                    m[2] * (m[4] * m[9] - m[5] * m[8]);
+  track.det = det;
+}
+
+void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4* palette, uint32_t joints,
+                           uint32_t padded, int8_t pending, const PresentationFrame& frame) {
+  ExclusiveGuard guard(skeletalTableLock);
+  OwnerlessTrack* track = findOwnerlessTrack(model, asset, frame.presentationSerial, true);
+  if (track == nullptr) return;
+  track->lastSerial = frame.presentationSerial;
+  track->padded = padded;
+  track->pending = pending;
+  track->palette = palette;
+  track->joints = joints;
+  if (track->samples > 0 && track->sampleTime + kSampleTimeTolerance >= frame.sampleTime) return;
+
+  const uint64_t hash = hashMatrix3x4Array(palette, joints);
+  uint32_t firstNonRigid = kNoNonRigidJoint;
+  for (uint32_t j = 0; j < joints; ++j) {
+    if (!isRigidMatrix3x4(palette[j])) {
+      firstNonRigid = j;
+      break;
+    }
+  }
+  const bool changed = track->samples > 0 && hash != track->hash;
+  track->sampleTime = frame.sampleTime;
+  track->rigid = firstNonRigid == kNoNonRigidJoint;
+  track->firstNonRigidJoint = firstNonRigid;
+  track->hash = hash;
+  track->root[0] = palette[0].m[3];
+  track->root[1] = palette[0].m[7];
+  track->root[2] = palette[0].m[11];
+  track->samples += 1;
+  if (track->rigid) track->rigidSamples += 1;
+  if (changed) {
+    if (track->changes == 0) track->firstChangeSerial = frame.presentationSerial;
+    track->lastChangeSerial = frame.presentationSerial;
+    track->changes += 1;
+  }
+}
+
+void resetSkeletalTablesForTests() {
+  ExclusiveGuard guard(skeletalTableLock);
+  std::memset(skeletalTracks, 0, sizeof skeletalTracks);
+  std::memset(ownerlessTracks, 0, sizeof ownerlessTracks);
+}
