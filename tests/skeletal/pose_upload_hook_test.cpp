@@ -1,0 +1,172 @@
+// The substitution around the host's upload call: pass-through, the forced
+// retry, both calls declined, and the once-only lines.
+#include "tests/skeletal/skeletal_fixture.h"
+
+namespace {
+
+class PoseUploadHookTest : public SkeletalTest {
+ protected:
+  // A model whose next hook call substitutes a blended palette.
+  uint8_t* modelWithPair(float depth, const void* owner, uint32_t joints = 8) {
+    Matrix3x4* host;
+    SkinnedRecordSpec spec;
+    spec.depth = depth;
+    spec.owner = owner;
+    spec.joints = joints;
+    spec.padded = (joints + 7) & ~7u;
+    uint8_t* record = newSkinnedRecord(spec, &host);
+    writePose(host, spec.padded, 0.0);
+    frame(1.0, 1.0);
+    callHook(record);
+    writePose(host, spec.padded, 10.0);
+    setRecordPending(record, 1);  // the game has a new pose to upload
+    frame(1.01, 1.02);
+    return record;
+  }
+};
+
+TEST_F(PoseUploadHookTest, AllSwitchesOffOrNotInstalledCallsTheHostOnceUnchanged) {
+  uint8_t* record = modelWithPair(0.0f, nullptr);
+  const uint64_t calls = read(sk().calls);
+  settings = Settings{};
+  HookOutcome outcome = callHook(record, 1234);
+  EXPECT_EQ(outcome.result, 1235u);
+  EXPECT_FALSE(outcome.substituted);
+  EXPECT_EQ(uploadLog().calls, 1);
+  EXPECT_EQ(read(sk().calls), calls);
+
+  settings.worldSkeletons = 1;
+  setRecordPending(record, 1);
+  poseUploadInstalled.store(nullptr);
+  outcome = callHook(record, 99);
+  poseUploadInstalled.store(reinterpret_cast<void*>(&recordingPoseUpload));
+  EXPECT_EQ(outcome.result, 100u);
+  EXPECT_FALSE(outcome.substituted);
+  EXPECT_EQ(uploadLog().calls, 1);
+  EXPECT_EQ(read(sk().calls), calls);
+}
+
+TEST_F(PoseUploadHookTest, RefusedPreparationLeavesTheRecordAndCallsOnce) {
+  uint8_t* record = modelWithPair(-3.0f, nullptr);
+  std::vector<uint8_t> before(record, record + kSkinnedModelRecordLength);
+  setRecordPending(record, 0);
+  before[kModelUploadPendingOffset] = 0;
+  clearUploadLog();
+  EXPECT_EQ(PoseUploadHook(record, 5), 0u);
+  EXPECT_EQ(uploadLog().calls, 1);
+  EXPECT_EQ(std::memcmp(before.data(), record, before.size()), 0);
+}
+
+TEST_F(PoseUploadHookTest, HostDecliningBothCallsGetsItsRecordBackAndNothingIsRecorded) {
+  uint8_t* record = modelWithPair(0.0f, nullptr);
+  const Matrix3x4* hostPalette = recordPalette(record);
+  const uint8_t flags = recordFlags(record);
+  const int8_t pending = recordPending(record);
+  const uint64_t skipped = read(sk().uploadSkipped), failed = read(sk().uploadForceFailed);
+  const uint64_t adjusted = read(sk().uploadAdjusted), forced = read(sk().uploadForced);
+  uploadLog().declineAll = true;
+  const HookOutcome outcome = callHook(record);
+  uploadLog().declineAll = false;
+  EXPECT_EQ(outcome.result, 0u);
+  EXPECT_TRUE(outcome.substituted);
+  ASSERT_EQ(uploadLog().calls, 2);
+  // The retry saw the forced pending byte and flags, and the substitute palette.
+  EXPECT_EQ(uploadLog().pendingSeen[1], 1);
+  EXPECT_EQ(uploadLog().flagsSeen[1], flags & 0xF9);
+  EXPECT_EQ(uploadLog().paletteSeen[1], uploadLog().paletteSeen[0]);
+  EXPECT_EQ(recordPalette(record), hostPalette);
+  EXPECT_EQ(recordFlags(record), flags);
+  EXPECT_EQ(recordPending(record), pending);
+  EXPECT_EQ(read(sk().uploadSkipped), skipped + 1);
+  EXPECT_EQ(read(sk().uploadForceFailed), failed + 1);
+  EXPECT_EQ(read(sk().uploadAdjusted), adjusted);
+  EXPECT_EQ(read(sk().uploadForced), forced);
+  EXPECT_EQ(trackOf(record, recordOwner(record))->interpolated, 0u);
+}
+
+struct ForcedScope {
+  const char* name;
+  float depth;
+  bool ownerless;
+  Counter SkeletalCounters::*scope;
+  bool cinematic;
+};
+
+class ForcedRetryTest : public PoseUploadHookTest, public ::testing::WithParamInterface<ForcedScope> {};
+
+TEST_P(ForcedRetryTest, UploadAcceptedOnlyOnTheRetryIsCountedInItsScope) {
+  const ForcedScope p = GetParam();
+  uint8_t* record = modelWithPair(p.depth, p.ownerless ? unreadableAddress() : nullptr);
+  setRecordPending(record, 0);  // nothing pending: the host declines the first call
+  const uint8_t flags = recordFlags(record);
+  const uint64_t forced = read(sk().uploadForced), scope = read(sk().*p.scope);
+  const uint64_t cinematic = read(sk().cinematicForced), adjusted = read(sk().uploadAdjusted);
+  const uint64_t other = read(p.scope == &SkeletalCounters::scopeForcedWorld ? sk().scopeForcedFirstPerson
+                                                                               : sk().scopeForcedWorld);
+  const HookOutcome outcome = callHook(record, 70);
+  EXPECT_EQ(outcome.result, 71u);
+  EXPECT_TRUE(outcome.substituted);
+  ASSERT_EQ(uploadLog().calls, 2);
+  EXPECT_EQ(uploadLog().pendingSeen[0], 0);
+  EXPECT_EQ(uploadLog().pendingSeen[1], 1);
+  EXPECT_EQ(uploadLog().flagsSeen[1], flags & 0xF9);
+  EXPECT_EQ(recordPending(record), 0);
+  EXPECT_EQ(recordFlags(record), flags);
+  EXPECT_EQ(read(sk().uploadForced), forced + 1);
+  EXPECT_EQ(read(sk().*p.scope), scope + 1);
+  EXPECT_EQ(read(p.scope == &SkeletalCounters::scopeForcedWorld ? sk().scopeForcedFirstPerson
+                                                                 : sk().scopeForcedWorld),
+            other);
+  EXPECT_EQ(read(sk().cinematicForced), cinematic + (p.cinematic ? 1 : 0));
+  EXPECT_EQ(read(sk().uploadAdjusted), adjusted + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scopes, ForcedRetryTest,
+    ::testing::Values(ForcedScope{"world", 0.0f, false, &SkeletalCounters::scopeForcedWorld, false},
+                      ForcedScope{"firstPerson", 0.5f, false, &SkeletalCounters::scopeForcedFirstPerson, false},
+                      ForcedScope{"cinematic", 0.0f, true, &SkeletalCounters::scopeForcedWorld, true}),
+    [](const ::testing::TestParamInfo<ForcedScope>& info) { return std::string(info.param.name); });
+
+TEST_F(PoseUploadHookTest, AcceptedFirstCallIsNotRetried) {
+  uint8_t* record = modelWithPair(0.0f, nullptr);
+  const uint64_t forced = read(sk().uploadForced);
+  const HookOutcome outcome = callHook(record, 10);
+  EXPECT_EQ(outcome.result, 11u);
+  EXPECT_EQ(uploadLog().calls, 1);
+  EXPECT_EQ(recordPending(record), 0);  // what the host itself wrote stays
+  EXPECT_EQ(read(sk().uploadForced), forced);
+}
+
+const char* const kFirstPersonLine =
+    "Applied experimental first-person skeletal interpolation at the renderer palette-upload boundary; the "
+    "hand-root correction remains independent.";
+
+TEST_F(PoseUploadHookTest, AppliedLinesAreLoggedOnceAndOnlyTheFirstOfWorldAndCinematic) {
+  uint8_t* cinematic = modelWithPair(0.0f, unreadableAddress());
+  ASSERT_TRUE(callHook(cinematic).substituted);
+  uint8_t* world = modelWithPair(0.0f, nullptr);
+  ASSERT_TRUE(callHook(world).substituted);
+  uint8_t* hands = modelWithPair(0.5f, nullptr);
+  ASSERT_TRUE(callHook(hands).substituted);
+  uint8_t* moreHands = modelWithPair(0.25f, nullptr);
+  ASSERT_TRUE(callHook(moreHands).substituted);
+  const std::vector<std::string> expected = {
+      "Applied experimental cinematic skeletal interpolation at the renderer palette-upload boundary.",
+      kFirstPersonLine};
+  EXPECT_EQ(readLogLines(), expected);
+}
+
+TEST_F(PoseUploadHookTest, DeclinedUploadLogsNothingAndTheNextAcceptedOneDoes) {
+  uint8_t* world = modelWithPair(0.0f, nullptr);
+  uploadLog().declineAll = true;
+  callHook(world);
+  uploadLog().declineAll = false;
+  EXPECT_TRUE(readLogLines().empty());
+  ASSERT_TRUE(callHook(world).substituted);
+  const std::vector<std::string> expected = {
+      "Applied experimental world skeletal interpolation at the renderer palette-upload boundary."};
+  EXPECT_EQ(readLogLines(), expected);
+}
+
+}  // namespace
