@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kUploadThreads = 3;
-constexpr uint64_t kFrames = 240;
+constexpr uint64_t kFrames = 120;
 
 struct Model {
   uint8_t* record;
