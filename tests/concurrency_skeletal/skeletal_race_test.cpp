@@ -11,6 +11,7 @@
 #include "bootstrap/settings.h"
 #include "camera/frame_state.h"
 #include "diagnostics/counters.h"
+#include "diagnostics/reports.h"
 #include "diagnostics/track_reports.h"
 #include "patch/hooks.h"
 #include "skeletal/skeletal_tracks.h"
@@ -102,6 +103,7 @@ TEST(SkeletalRace, UploadThreadsFrameThreadAndTrackReports) {
 
   for (uint64_t i = 1; i <= kFrames; ++i) {
     const PresentationFrame frame = publishPresentationFrame(i / 240.0 + 0.004, (i / 4) / 60.0, true);
+    ReportSkeletalDiagnostics(frame);
     if (i % 40 == 0) {
       reportSkeletalTrackLines(frame);
       reportOwnerlessTrackLines(frame);
