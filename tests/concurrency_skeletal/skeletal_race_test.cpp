@@ -43,15 +43,15 @@ std::vector<Model> makeModels() {
     uint32_t joints;
   };
   for (const Kind& k : {Kind{0.0f, false, 20}, Kind{0.5f, false, 9}, Kind{0.0f, true, 16}, Kind{0.0f, true, 65}}) {
-    SkinnedRecordSpec spec;
-    spec.depth = k.depth;
-    spec.owner = k.ownerless ? unreadableAddress() : nullptr;
-    spec.joints = k.joints;
-    spec.padded = (k.joints + 7) & ~7u;
+    SkinnedRecordShape shape;
+    shape.depth = k.depth;
+    shape.owner = k.ownerless ? unreadableAddress() : nullptr;
+    shape.joints = k.joints;
+    shape.padded = (k.joints + 7) & ~7u;
     Model m;
-    m.record = newSkinnedRecord(spec, &m.palette);
-    m.padded = spec.padded;
-    m.joints = spec.joints;
+    m.record = newSkinnedRecord(shape, &m.palette);
+    m.padded = shape.padded;
+    m.joints = shape.joints;
     models.push_back(m);
   }
   return models;

@@ -12,10 +12,10 @@ class PaletteSamplingTest : public SkeletalTest {
  protected:
   // A world model with `joints` joints padded to a multiple of 8.
   uint8_t* worldModel(uint32_t joints, Matrix3x4** palette) {
-    SkinnedRecordSpec spec;
-    spec.joints = joints;
-    spec.padded = (joints + 7) & ~7u;
-    return newSkinnedRecord(spec, palette);
+    SkinnedRecordShape shape;
+    shape.joints = joints;
+    shape.padded = (joints + 7) & ~7u;
+    return newSkinnedRecord(shape, palette);
   }
 };
 
@@ -247,9 +247,9 @@ TEST_F(PaletteSamplingTest, TwoPreparationsBeforeEitherUploadIsRecordedCountOneS
 
 TEST_F(PaletteSamplingTest, ModelChangingScopeOrShapeStartsItsTrackOver) {
   Matrix3x4* host;
-  SkinnedRecordSpec spec;
-  spec.depth = 0.5f;
-  uint8_t* record = newSkinnedRecord(spec, &host);
+  SkinnedRecordShape shape;
+  shape.depth = 0.5f;
+  uint8_t* record = newSkinnedRecord(shape, &host);
   writePose(host, 8, 0.0);
   frame(1.0, 1.0);
   callHook(record);
@@ -289,9 +289,9 @@ TEST_F(PaletteSamplingTest, ModelChangingScopeOrShapeStartsItsTrackOver) {
 
 TEST_F(PaletteSamplingTest, DepthDecidesScopeOrRefusal) {
   Matrix3x4* host;
-  SkinnedRecordSpec spec;
-  spec.depth = 0.5f;
-  uint8_t* record = newSkinnedRecord(spec, &host);
+  SkinnedRecordShape shape;
+  shape.depth = 0.5f;
+  uint8_t* record = newSkinnedRecord(shape, &host);
   frame(1.0, 1.0);
   settings.firstPersonSkeletons = 0;
   const uint64_t disabled = read(sk().rejectedFirstPersonDisabled), hack = read(sk().rejectedDepthHack);
@@ -323,18 +323,18 @@ TEST_F(PaletteSamplingTest, SkinnedLayoutMustHoldPaddedJointCounts) {
   frame(1.0, 1.0);
   for (const Layout& l : {Layout{30, 32, true}, Layout{30, 30, false}, Layout{30, 40, false},
                           Layout{257, 264, false}, Layout{256, 256, true}, Layout{0, 0, false}}) {
-    SkinnedRecordSpec spec;
-    spec.joints = l.joints;
-    spec.padded = l.padded;
-    uint8_t* record = newSkinnedRecord(spec, nullptr);
+    SkinnedRecordShape shape;
+    shape.joints = l.joints;
+    shape.padded = l.padded;
+    uint8_t* record = newSkinnedRecord(shape, nullptr);
     const uint64_t layout = read(sk().rejectedLayout), eligible = read(sk().eligibleWorld);
     callHook(record);
     EXPECT_EQ(read(sk().rejectedLayout), layout + (l.accepted ? 0 : 1)) << l.joints << "/" << l.padded;
     EXPECT_EQ(read(sk().eligibleWorld), eligible + (l.accepted ? 1 : 0)) << l.joints << "/" << l.padded;
   }
   // Unreadable palette and asset; a record of another class passes uncounted.
-  SkinnedRecordSpec spec;
-  uint8_t* record = newSkinnedRecord(spec, nullptr);
+  SkinnedRecordShape shape;
+  uint8_t* record = newSkinnedRecord(shape, nullptr);
   setRecordPalette(record, static_cast<const Matrix3x4*>(unreadableAddress()));
   const uint64_t layout = read(sk().rejectedLayout), exact = read(sk().exactSkinned);
   setRecordPending(record, 0);  // the host declines without reading the palette
@@ -342,11 +342,11 @@ TEST_F(PaletteSamplingTest, SkinnedLayoutMustHoldPaddedJointCounts) {
   EXPECT_EQ(PoseUploadHook(record, 7), 0u);
   EXPECT_EQ(uploadLog().calls, 1);
   EXPECT_EQ(read(sk().rejectedLayout), layout + 1);
-  spec.asset = unreadableAddress();
-  uint8_t* noAsset = newSkinnedRecord(spec, nullptr);
+  shape.asset = unreadableAddress();
+  uint8_t* noAsset = newSkinnedRecord(shape, nullptr);
   callHook(noAsset);
   EXPECT_EQ(read(sk().rejectedLayout), layout + 2);
-  uint8_t* other = newSkinnedRecord(SkinnedRecordSpec{}, nullptr);
+  uint8_t* other = newSkinnedRecord(SkinnedRecordShape{}, nullptr);
   const void* staticClass = hostBase + kStaticModelClassRva;
   std::memcpy(other, &staticClass, sizeof staticClass);
   callHook(other);
@@ -355,17 +355,17 @@ TEST_F(PaletteSamplingTest, SkinnedLayoutMustHoldPaddedJointCounts) {
 }
 
 TEST_F(PaletteSamplingTest, ModelsWithoutReadableOwner) {
-  SkinnedRecordSpec spec;
-  spec.owner = unreadableAddress();
-  spec.joints = 64;
-  spec.padded = 64;
-  uint8_t* cinematic = newSkinnedRecord(spec, nullptr);
-  spec.depth = 0.5f;
-  uint8_t* hands = newSkinnedRecord(spec, nullptr);
-  spec.depth = 0.0f;
-  spec.joints = 65;
-  spec.padded = 72;
-  uint8_t* ownerless = newSkinnedRecord(spec, nullptr);
+  SkinnedRecordShape shape;
+  shape.owner = unreadableAddress();
+  shape.joints = 64;
+  shape.padded = 64;
+  uint8_t* cinematic = newSkinnedRecord(shape, nullptr);
+  shape.depth = 0.5f;
+  uint8_t* hands = newSkinnedRecord(shape, nullptr);
+  shape.depth = 0.0f;
+  shape.joints = 65;
+  shape.padded = 72;
+  uint8_t* ownerless = newSkinnedRecord(shape, nullptr);
   frame(1.0, 1.0);
 
   const uint64_t cinematicEligible = read(sk().cinematicEligible), fallback = read(sk().ownerFallbackFirstPerson);

@@ -9,16 +9,16 @@ class PoseUploadHookTest : public SkeletalTest {
   // A model whose next hook call substitutes a blended palette.
   uint8_t* modelWithPair(float depth, const void* owner, uint32_t joints = 8) {
     Matrix3x4* host;
-    SkinnedRecordSpec spec;
-    spec.depth = depth;
-    spec.owner = owner;
-    spec.joints = joints;
-    spec.padded = (joints + 7) & ~7u;
-    uint8_t* record = newSkinnedRecord(spec, &host);
-    writePose(host, spec.padded, 0.0);
+    SkinnedRecordShape shape;
+    shape.depth = depth;
+    shape.owner = owner;
+    shape.joints = joints;
+    shape.padded = (joints + 7) & ~7u;
+    uint8_t* record = newSkinnedRecord(shape, &host);
+    writePose(host, shape.padded, 0.0);
     frame(1.0, 1.0);
     callHook(record);
-    writePose(host, spec.padded, 10.0);
+    writePose(host, shape.padded, 10.0);
     setRecordPending(record, 1);  // the game has a new pose to upload
     frame(1.01, 1.02);
     return record;

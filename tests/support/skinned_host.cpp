@@ -86,20 +86,20 @@ void* hostAllocate(size_t size, size_t alignment) {
 
 const void* unreadableAddress() { return noAccessPage + 64; }
 
-uint8_t* newSkinnedRecord(const SkinnedRecordSpec& spec, Matrix3x4** paletteOut) {
+uint8_t* newSkinnedRecord(const SkinnedRecordShape& shape, Matrix3x4** paletteOut) {
   auto* record = static_cast<uint8_t*>(hostAllocate(kSkinnedModelRecordLength));
   auto* palette = static_cast<Matrix3x4*>(hostAllocate(kHostPaletteCapacity * sizeof(Matrix3x4)));
   for (uint32_t j = 0; j < kHostPaletteCapacity; ++j) palette[j] = rigidJoint(0, 0, 1, 0, j, 0, 0);
   writeField<const void*>(record, 0, hostBase + kSkinnedModelClassRva);
-  writeField<float>(record, kModelDepthValueOffset, spec.depth);
-  writeField<const void*>(record, kModelOwnerOffset, spec.owner ? spec.owner : hostAllocate(64));
-  writeField<const void*>(record, kModelAssetOffset, spec.asset ? spec.asset : hostAllocate(64));
-  writeField<uint8_t>(record, kModelPaletteFlagsOffset, spec.flags);
-  writeField<int8_t>(record, kModelUploadPendingOffset, spec.pending);
-  writeField<uint32_t>(record, kModelJointsOffset, spec.joints);
+  writeField<float>(record, kModelDepthValueOffset, shape.depth);
+  writeField<const void*>(record, kModelOwnerOffset, shape.owner ? shape.owner : hostAllocate(64));
+  writeField<const void*>(record, kModelAssetOffset, shape.asset ? shape.asset : hostAllocate(64));
+  writeField<uint8_t>(record, kModelPaletteFlagsOffset, shape.flags);
+  writeField<int8_t>(record, kModelUploadPendingOffset, shape.pending);
+  writeField<uint32_t>(record, kModelJointsOffset, shape.joints);
   writeField<const void*>(record, kModelPaletteOffset, palette);
   // High bits of the padded field belong to the host and are ignored.
-  writeField<uint32_t>(record, kModelPaddedJointsOffset, spec.padded | 0x5A000000u);
+  writeField<uint32_t>(record, kModelPaddedJointsOffset, shape.padded | 0x5A000000u);
   if (paletteOut != nullptr) *paletteOut = palette;
   return record;
 }

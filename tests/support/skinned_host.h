@@ -16,7 +16,7 @@ void* hostAllocate(size_t size, size_t alignment = 16);
 // An address whose page is mapped without access.
 const void* unreadableAddress();
 
-struct SkinnedRecordSpec {
+struct SkinnedRecordShape {
   float depth = 0.0f;
   const void* owner = nullptr;  // null: a fresh readable owner
   const void* asset = nullptr;  // null: a fresh readable asset
@@ -25,7 +25,7 @@ struct SkinnedRecordSpec {
   int8_t pending = 1;
   uint8_t flags = 0x06;
 };
-uint8_t* newSkinnedRecord(const SkinnedRecordSpec& spec, Matrix3x4** paletteOut);
+uint8_t* newSkinnedRecord(const SkinnedRecordShape& shape, Matrix3x4** paletteOut);
 
 void setRecordPalette(uint8_t* record, const Matrix3x4* palette);
 Matrix3x4* recordPalette(uint8_t* record);
