@@ -2,10 +2,11 @@
 
 #include <cstring>
 
+#include "math/palette_blend.h"
+#include "math/palette_lanes.h"
 #include "math/quaternion.h"
 #include "math/rigidity_core.h"
 #include "math/rotation_core.h"
-#include "math/rotation_pair.h"
 #include "math/transform.h"
 
 static_assert(sizeof(Matrix3x4) == 12 * sizeof(float), "palette entries are packed floats");
@@ -26,6 +27,19 @@ uint64_t fnv1a64(const void* data, size_t length, uint64_t start) {
   }
   for (; i < length; ++i) h = (h ^ bytes[i]) * kFnvPrime;
   return h;
+}
+
+void fnv1a64Pair(const void* a, const void* b, size_t length, uint64_t* ha, uint64_t* hb) {
+  const unsigned char* p = static_cast<const unsigned char*>(a);
+  const unsigned char* q = static_cast<const unsigned char*>(b);
+  uint64_t g = *ha, h = *hb;
+  // The two chains share nothing: each multiply overlaps the other chain's.
+  for (size_t i = 0; i < length; ++i) {
+    g = (g ^ p[i]) * kFnvPrime;
+    h = (h ^ q[i]) * kFnvPrime;
+  }
+  *ha = g;
+  *hb = h;
 }
 
 uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count) {
@@ -53,54 +67,19 @@ bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, 
 
 namespace {
 
-// from + (to - from) * t with the difference taken in 32-bit.
-void blendTranslation(const float* f, const float* g, double t, float* out) {
-  for (int r = 0; r < 3; ++r) {
-    const float start = f[4 * r + 3];
-    const float delta = g[4 * r + 3] - start;
-    out[4 * r + 3] = static_cast<float>(static_cast<double>(start) + static_cast<double>(delta) * t);
-  }
-}
-
-void blendJoint(const Matrix3x4& from, const Matrix3x4& to, double t, Matrix3x4* out) {
-  const float* f = from.m;
-  const float* g = to.m;
-  const Quaternion qf = rotation_core::fromRotation(f[0], f[1], f[2], f[4], f[5], f[6], f[8], f[9], f[10]);
-  const Quaternion qt = rotation_core::fromRotation(g[0], g[1], g[2], g[4], g[5], g[6], g[8], g[9], g[10]);
-  const Quaternion q = rotation_core::normalize(rotation_core::slerp(qf, qt, t));
-  Matrix3x4 result;
-  rotation_core::writeRotation(q, result.m, 4);
-  blendTranslation(f, g, t, result.m);
-  *out = result;  // after every read of from and to: out may alias either
-}
-
-// Two consecutive joints, one per lane; the same results as blendJoint on each.
-void blendJointPair(const Matrix3x4* from, const Matrix3x4* to, double t, Matrix3x4* out) {
-  using rotation_pair::Pair;
-  using rotation_pair::QuaternionPair;
-  auto element = [](const Matrix3x4* m, int k) { return Pair{m[0].m[k], m[1].m[k]}; };
-  const QuaternionPair qf = rotation_pair::fromRotation(element(from, 0), element(from, 1), element(from, 2),
-                                                        element(from, 4), element(from, 5), element(from, 6),
-                                                        element(from, 8), element(from, 9), element(from, 10));
-  const QuaternionPair qt = rotation_pair::fromRotation(element(to, 0), element(to, 1), element(to, 2),
-                                                        element(to, 4), element(to, 5), element(to, 6),
-                                                        element(to, 8), element(to, 9), element(to, 10));
-  const QuaternionPair q = rotation_pair::normalize(rotation_pair::slerp(qf, qt, t));
-  const Pair one = rotation_pair::splat(1.0), two = rotation_pair::splat(2.0);
-  const Pair w = q.w, x = q.x, y = q.y, z = q.z;
-  const Pair rotation[9] = {one - two * (y * y + z * z), two * (x * y - w * z),       two * (x * z + w * y),
-                            two * (x * y + w * z),       one - two * (x * x + z * z), two * (y * z - w * x),
-                            two * (x * z - w * y),       two * (y * z + w * x),       one - two * (x * x + y * y)};
-  Matrix3x4 result[2];
-  for (int j = 0; j < 2; ++j) {
-    for (int k = 0; k < 9; ++k) result[j].m[4 * (k / 3) + k % 3] = static_cast<float>(rotation[k][j]);
-    blendTranslation(from[j].m, to[j].m, t, result[j].m);
-  }
-  out[0] = result[0];
-  out[1] = result[1];
-}
+// Two joints per group, one per SSE2 lane.
+typedef double JointLanes __attribute__((vector_size(16)));
 
 }  // namespace
+
+void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
+  palette_lanes::blendPalette<JointLanes>(from, to, count, t, out);
+}
+
+void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
+  if (avxPaletteBlendAvailable()) blendRigidPaletteAvx(from, to, count, t, out);
+  else blendRigidPaletteSse2(from, to, count, t, out);
+}
 
 bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t,
                                Matrix3x4* out) {
@@ -109,8 +88,6 @@ bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint3
   bool rigid = true;
   for (uint32_t i = 0; i < count; ++i) rigid &= rigidity_core::isRigid(from[i]) & rigidity_core::isRigid(to[i]);
   if (!rigid) return false;
-  uint32_t i = 0;
-  for (; i + 2 <= count; i += 2) blendJointPair(from + i, to + i, t, out + i);
-  if (i < count) blendJoint(from[i], to[i], t, &out[i]);
+  blendRigidPalette(from, to, count, t, out);
   return true;
 }

@@ -1,0 +1,40 @@
+// The palette blend kernel compiled for AVX: four joints per instruction,
+// chosen at run time only on processors (and systems) that support it. The
+// lanes perform the same IEEE operations as the baseline kernel; AVX adds no
+// fused multiply-add, so every result is the same bit for bit.
+//
+// Everything with external linkage is included before the target switch, so
+// no AVX-compiled copy of a shared inline function can replace the baseline one.
+#include <emmintrin.h>
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "math/palette_blend.h"
+#include "math/rotation_core.h"
+#include "math/types.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx")
+#define CORVANE_LANES_AVX 1
+#include "math/palette_lanes.h"
+
+namespace {
+typedef double AvxJointLanes __attribute__((vector_size(32)));
+}  // namespace
+
+__attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count,
+                                                         double t, Matrix3x4* out) {
+  palette_lanes::blendPalette<AvxJointLanes>(from, to, count, t, out);
+}
+#pragma GCC pop_options
+
+bool avxPaletteBlendAvailable() {
+  static const bool available = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;  // also requires the system to save AVX state
+  }();
+  return available;
+}
