@@ -7,6 +7,7 @@
 #include "camera/frame_state.h"
 #include "diagnostics/counters.h"
 #include "math/blend.h"
+#include "math/palette_blend.h"
 #include "math/quaternion.h"
 #include "math/transform.h"
 #include "patch/readable.h"
@@ -211,23 +212,94 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
   bump(rigid ? c.palettesRigid : c.palettesNonRigid);
 }
 
+double blendFactor(const SkeletalTrack& track, double span, double presentationTime) {
+  double alpha = (presentationTime - track.previousTime) / span;
+  if (alpha >= kMaxAlpha) alpha = kMaxAlpha;
+  if (alpha < kMinAlpha) alpha = kMinAlpha;
+  return alpha;
+}
+
+// interpolateMatrix3x4Array of the track's pair. A ready pair is rigid: both
+// buffers only ever receive palettes whose `joints` entries passed the
+// rigidity test (a non-rigid sample leaves them alone and clears
+// `hasReference`, and a change of `joints` starts the track over), so of the
+// blend's checks only the factor's is left to make.
+bool blendReadyPair(const SkeletalTrack& track, uint32_t joints, double alpha, Matrix3x4* out) {
+  if (!isFiniteDouble(alpha)) return false;
+  blendRigidPalette(track.previousPalette, track.currentPalette, joints, alpha, out);
+  return true;
+}
+
 // Blends the track's pair to `presentationTime` into `out`; false refuses.
 bool blendPair(SkeletalTrack& track, const SkinnedSample& s, double presentationTime, Matrix3x4* out,
                double* alphaOut) {
   const double span = track.currentTime - track.previousTime;
   if (!(span > kSampleTimeTolerance && span <= kMaxPairGap)) return false;
-  double alpha = (presentationTime - track.previousTime) / span;
-  if (alpha >= kMaxAlpha) alpha = kMaxAlpha;
-  if (alpha < kMinAlpha) alpha = kMinAlpha;
+  const double alpha = blendFactor(track, span, presentationTime);
   // The blend writes nothing when it refuses; the host's own entries past
   // `joints` follow only a successful blend, so a refusal leaves `out` untouched.
-  if (!interpolateMatrix3x4Array(track.previousPalette, track.currentPalette, s.joints, alpha, out)) {
+  if (!blendReadyPair(track, s.joints, alpha, out)) {
     track.pairReady = false;
     bump(c.interpolationRejected);
     return false;
   }
   copyPalette(out + s.joints, s.palette + s.joints, s.padded - s.joints);
   *alphaOut = alpha;
+  return true;
+}
+
+// The sample is the track's current one (same time within the tolerance) and
+// the pair would be blended again if its content is unchanged. Every decision
+// of the full path that does not depend on the content hash is taken here.
+bool repeatsReadyPair(const SkeletalTrack& track, double t, bool rigid, uint64_t serial, double presentationTime,
+                      double* alphaOut) {
+  if (track.samples == 0 || t > track.currentTime + kSampleTimeTolerance) return false;
+  if (t < track.currentTime - kSampleTimeTolerance) return false;
+  if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return false;
+  const double span = track.currentTime - track.previousTime;
+  if (!(span > kSampleTimeTolerance && span <= kMaxPairGap)) return false;
+  const double alpha = blendFactor(track, span, presentationTime);
+  if (!isFiniteDouble(alpha)) return false;  // the full path counts the refusal
+  *alphaOut = alpha;
+  return true;
+}
+
+void fillUpload(const SkeletalTrack& track, const SkinnedSample& s, const uint8_t* record, uint64_t serial,
+                uint64_t hash, double alpha, PaletteUpload* upload) {
+  upload->model = record;
+  upload->ownerKey = s.ownerKey;
+  upload->trackId = track.id;
+  upload->presentationSerial = serial;
+  upload->hash = hash;
+  upload->alpha = alpha;
+  upload->firstPerson = s.firstPerson;
+  upload->cinematic = s.cinematic;
+  bump(c.uploadPrepared);
+  bump(s.firstPerson ? c.scopePreparedFirstPerson : c.scopePreparedWorld);
+  if (s.cinematic) bump(c.cinematicPrepared);
+}
+
+// The common call between two simulation steps (repeatsReadyPair): the pair is
+// blended before the host palette's hash is known, so that the host palette
+// and the blended one are hashed in one pass of two independent chains. The
+// blend goes to a scratch palette; only when the hash shows the content
+// unchanged does anything reach the outputs, exactly as the sampling and
+// preparation steps in their order would have written it.
+bool blendRepeatedPair(const uint8_t* record, SkeletalTrack& track, const SkinnedSample& s, double sampleTime,
+                       uint64_t serial, double alpha, Matrix3x4* presentationPalette, PaletteUpload* upload) {
+  Matrix3x4 blended[kMaxPaletteJoints];
+  blendRigidPalette(track.previousPalette, track.currentPalette, s.joints, alpha, blended);
+  uint64_t hostHash = kFnvStart, blendedHash = kFnvStart;
+  fnv1a64Pair(s.palette, blended, size_t{s.joints} * sizeof(Matrix3x4), &hostHash, &blendedHash);
+  if (hostHash != track.hash) {
+    // Same sample time, new content: what samplePalette does for it.
+    restartAt(track, sampleTime, hostHash, true, s.palette);
+    bump(c.rejectedSameTime);
+    return false;
+  }
+  copyPalette(presentationPalette, blended, s.joints);
+  copyPalette(presentationPalette + s.joints, s.palette + s.joints, s.padded - s.joints);
+  fillUpload(track, s, record, serial, blendedHash, alpha, upload);
   return true;
 }
 
@@ -242,7 +314,6 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   const double sampleTime = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
 
-  const uint64_t hash = hashMatrix3x4Array(s.palette, s.joints);
   uint32_t nonRigidIndex = kNoNonRigidJoint;
   for (uint32_t j = 0; j < s.joints; ++j) {
     if (!isRigidMatrix3x4(s.palette[j])) {
@@ -271,23 +342,18 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   track.rigid = rigid;
   if (!rigid) recordNonRigidJoint(s.palette[nonRigidIndex], track, nonRigidIndex);
 
+  double repeatAlpha = 0.0;
+  if (repeatsReadyPair(track, sampleTime, rigid, serial, frame.presentationTime, &repeatAlpha))
+    return blendRepeatedPair(record, track, s, sampleTime, serial, repeatAlpha, presentationPalette, upload);
+
+  const uint64_t hash = hashMatrix3x4Array(s.palette, s.joints);
   samplePalette(track, s, sampleTime, hash, rigid, serial);
 
   if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return false;
   double alpha = 0.0;
   if (!blendPair(track, s, frame.presentationTime, presentationPalette, &alpha)) return false;
 
-  upload->model = record;
-  upload->ownerKey = s.ownerKey;
-  upload->trackId = track.id;
-  upload->presentationSerial = serial;
-  upload->hash = hashMatrix3x4Array(presentationPalette, s.joints);
-  upload->alpha = alpha;
-  upload->firstPerson = s.firstPerson;
-  upload->cinematic = s.cinematic;
-  bump(c.uploadPrepared);
-  bump(s.firstPerson ? c.scopePreparedFirstPerson : c.scopePreparedWorld);
-  if (s.cinematic) bump(c.cinematicPrepared);
+  fillUpload(track, s, record, serial, hashMatrix3x4Array(presentationPalette, s.joints), alpha, upload);
   return true;
 }
 
