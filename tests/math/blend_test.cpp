@@ -5,8 +5,12 @@
 #include <cstring>
 #include <limits>
 #include <vector>
+#include <random>
+#include <cstdio>
+#include <utility>
 
 #include "math/blend.h"
+#include "math/palette_blend.h"
 #include "math/quaternion.h"
 #include "math/transform.h"
 #include "reference.h"
@@ -253,6 +257,76 @@ TEST(InterpolateMatrix3x4Array, TranslationDifferenceIsTakenInFloat) {
   to.m[3] = 1e-8f;
   ASSERT_TRUE(interpolateMatrix3x4Array(&from, &to, 1, 1.0, &out));
   EXPECT_EQ(out.m[3], 0.0f);
+}
+
+// The public quaternion operations composed for one joint, as the palette
+// blend defines it.
+Matrix3x4 composedScalarBlend(const Matrix3x4& f, const Matrix3x4& g, double t) {
+  Matrix3x4 out{};
+  float rotation[9];
+  rotationFromQuaternion(slerpQuaternion(quaternionFromMatrix3x4(f), quaternionFromMatrix3x4(g), t), rotation);
+  for (int k = 0; k < 9; ++k) out.m[4 * (k / 3) + k % 3] = rotation[k];
+  for (int r = 0; r < 3; ++r) {
+    const float start = f.m[4 * r + 3], delta = g.m[4 * r + 3] - start;
+    out.m[4 * r + 3] = float(double(start) + double(delta) * t);
+  }
+  return out;
+}
+
+// Every kernel behind the palette blend (the AVX one where this processor has
+// it), for every group remainder and in place, equals the composed scalar
+// operations bit for bit.
+TEST(PaletteKernels, EveryKernelEqualsTheComposedScalarBlend) {
+  typedef void (*Kernel)(const Matrix3x4*, const Matrix3x4*, uint32_t, double, Matrix3x4*);
+  std::vector<std::pair<const char*, Kernel>> kernels = {{"sse2", blendRigidPaletteSse2},
+                                                         {"chosen", blendRigidPalette}};
+  if (avxPaletteBlendAvailable()) kernels.push_back({"avx", blendRigidPaletteAvx});
+  else std::printf("AVX is not available here; its kernel is not exercised\n");
+  ref::Random random(13);
+  for (uint32_t count : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 255u, 256u}) {
+    std::vector<ref::Mat3> from, to;
+    for (uint32_t j = 0; j < count; ++j) {
+      from.push_back(j % 3 == 0 ? ref::axisAngle(random.direction(), random.uniform(3.0L, 3.14159L)) : random.rotation());
+      to.push_back(random.rotationAway(from.back(), j % 2 == 0 ? random.uniform(0, 0.06L) : random.uniform(0.1L, 3.1L)));
+    }
+    const std::vector<Matrix3x4> pf = palette(random, from), pt = palette(random, to);
+    for (double t : {0.0, 0.37, 1.0, -0.25, 2.0}) {
+      std::vector<Matrix3x4> expected(count);
+      for (uint32_t j = 0; j < count; ++j) expected[j] = composedScalarBlend(pf[j], pt[j], t);
+      for (const auto& kernel : kernels) {
+        std::vector<Matrix3x4> out(count + 1);
+        std::memset(out.data(), 0x5A, out.size() * sizeof(Matrix3x4));
+        kernel.second(pf.data(), pt.data(), count, t, out.data());
+        for (uint32_t j = 0; j < count; ++j)
+          EXPECT_EQ(std::memcmp(&out[j], &expected[j], sizeof(Matrix3x4)), 0) << kernel.first << " " << count << ":" << j << " t=" << t;
+        const Matrix3x4 sentinel = out[count];
+        for (int i = 0; i < 12; ++i) EXPECT_EQ(std::memcmp(&sentinel.m[i], "\x5A\x5A\x5A\x5A", 4), 0) << kernel.first;
+        std::vector<Matrix3x4> inPlace = pt;
+        kernel.second(pf.data(), inPlace.data(), count, t, inPlace.data());
+        EXPECT_EQ(std::memcmp(inPlace.data(), expected.data(), count * sizeof(Matrix3x4)), 0) << kernel.first;
+      }
+    }
+  }
+}
+
+// Two chains in one pass give what two separate passes give, from any start.
+TEST(PaletteKernels, PairedHashChainsEqualTwoSingleChains) {
+  std::mt19937_64 engine(14);
+  std::vector<unsigned char> a(256 * 48 + 5), b(a.size());
+  for (auto& v : a) v = static_cast<unsigned char>(engine());
+  for (auto& v : b) v = static_cast<unsigned char>(engine());
+  for (size_t length : {size_t{0}, size_t{1}, size_t{7}, size_t{48}, size_t{1001}, a.size()}) {
+    uint64_t ha = kFnvStart, hb = kFnvStart;
+    fnv1a64Pair(a.data(), b.data(), length, &ha, &hb);
+    EXPECT_EQ(ha, referenceFnv(a.data(), length)) << length;
+    EXPECT_EQ(hb, referenceFnv(b.data(), length)) << length;
+    // Continued from other values: each chain keeps its own.
+    uint64_t ca = 0x0123456789ABCDEFull, cb = 7;
+    fnv1a64Pair(a.data(), b.data(), length, &ca, &cb);
+    EXPECT_EQ(ca, fnv1a64(a.data(), length, 0x0123456789ABCDEFull)) << length;
+    EXPECT_EQ(cb, fnv1a64(b.data(), length, 7)) << length;
+    if (length > 0) EXPECT_NE(ca, cb);
+  }
 }
 
 TEST(SelfTest, Passes) { EXPECT_TRUE(runMathSelfTest()); }
