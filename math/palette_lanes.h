@@ -20,23 +20,26 @@ CORVANE_LANES_INLINE void blendTranslation(const float* f, const float* g, doubl
   }
 }
 
+// Element k of kLanes<V> consecutive matrices, widened, one per lane.
+template <class V>
+CORVANE_LANES_INLINE V element(const Matrix3x4* m, int k) {
+  V v;
+  for (int i = 0; i < rotation_lanes::kLanes<V>; ++i) v[i] = m[i].m[k];
+  return v;
+}
+
 // kLanes<V> consecutive joints. Every input of the group is read before the
 // first output is written: out may be from or to.
 template <class V>
 CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to, double t, Matrix3x4* out) {
   using namespace rotation_lanes;
   constexpr int n = kLanes<V>;
-  auto element = [](const Matrix3x4* m, int k) {
-    V v;
-    for (int i = 0; i < n; ++i) v[i] = m[i].m[k];
-    return v;
-  };
-  const QuaternionLanes<V> qf = fromRotation(element(from, 0), element(from, 1), element(from, 2), element(from, 4),
-                                             element(from, 5), element(from, 6), element(from, 8), element(from, 9),
-                                             element(from, 10));
-  const QuaternionLanes<V> qt = fromRotation(element(to, 0), element(to, 1), element(to, 2), element(to, 4),
-                                             element(to, 5), element(to, 6), element(to, 8), element(to, 9),
-                                             element(to, 10));
+  const QuaternionLanes<V> qf = fromRotation(element<V>(from, 0), element<V>(from, 1), element<V>(from, 2), element<V>(from, 4),
+                                             element<V>(from, 5), element<V>(from, 6), element<V>(from, 8), element<V>(from, 9),
+                                             element<V>(from, 10));
+  const QuaternionLanes<V> qt = fromRotation(element<V>(to, 0), element<V>(to, 1), element<V>(to, 2), element<V>(to, 4),
+                                             element<V>(to, 5), element<V>(to, 6), element<V>(to, 8), element<V>(to, 9),
+                                             element<V>(to, 10));
   const QuaternionLanes<V> q = normalize(slerp(qf, qt, t));
   const V one = splat<V>(1.0), two = splat<V>(2.0);
   const V w = q.w, x = q.x, y = q.y, z = q.z;
