@@ -14,10 +14,10 @@ class RepeatedPairTest : public SkeletalTest {
 
   void SetUp() override {
     SkeletalTest::SetUp();
-    SkinnedRecordSpec spec;
-    spec.joints = kJoints;
-    spec.padded = kPadded;
-    record = newSkinnedRecord(spec, &host);
+    SkinnedRecordShape shape;
+    shape.joints = kJoints;
+    shape.padded = kPadded;
+    record = newSkinnedRecord(shape, &host);
   }
 
   // Samples the host palette written with `phase` at `sampleTime`.
