@@ -1,5 +1,6 @@
 #include "tests/standin/standin_host.h"
 
+#include "tests/standin/standin_clock.h"
 #include "tests/standin/standin_parts.h"
 
 StandInHost standInHost;
@@ -15,4 +16,7 @@ void buildStandInHost(uint8_t* base) {
   writeGpuCopyStandIn(base);
   writePoseUploadStandIn(base);
   writeShadowBuildStandIns(base);
+  // No clock until a scene starts one; every console variable at 0.
+  stopStandInClock();
+  setStandInConsoleValues({0, 0, 0});
 }

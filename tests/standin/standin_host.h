@@ -101,7 +101,8 @@ struct StandInHost {
 extern StandInHost standInHost;
 
 // Writes the image's code into `base` (kStandInImageSize bytes) and clears the
-// records. Writing it again restores every patch site's original bytes.
+// records. Writing it again restores every patch site's original bytes, clears
+// the clock pointer and sets every console variable to 0 (standin_clock.h).
 void buildStandInHost(uint8_t* base);
 
 // The host's own callers, entering the image as the game does.

@@ -8,6 +8,9 @@
 //     into corvane.dll, where expected; the stand-in's own bytes elsewhere),
 //     then makes the game's calls through every place that was not corrupted,
 //     and prints a PASS or FAIL summary. Returns 0 on PASS.
+//     With "--scene N" it plays the scripted camera scene through the view-copy
+//     call site afterwards (standin_scene.h); "--console A,B,C" sets the
+//     console-variable values the image starts with.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -18,6 +21,7 @@
 
 #include "tests/standin/standin_host.h"
 #include "tests/wine/standin_driver.h"
+#include "tests/wine/standin_scene.h"
 
 namespace {
 
@@ -198,6 +202,7 @@ extern "C" __declspec(dllexport) int corvaneStandInBuild(uint8_t* base, int argc
     corrupted[place] = true;
     base[kPlaces[place].rva + kPlaces[place].length - 1] ^= 0x01;
   }
+  if (!applyConsoleOption(argc, argv)) return 2;
   for (size_t place = 0; place < kPlaceCount; ++place)
     std::memcpy(snapshot[place], base + kPlaces[place].rva, kSnapshotBytes);
   return 0;
@@ -206,33 +211,46 @@ extern "C" __declspec(dllexport) int corvaneStandInBuild(uint8_t* base, int argc
 extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc, wchar_t** argv) {
   bool expectPatched[kPlaceCount] = {};
   bool valid = true;
-  if (!expectedPatches(argc, argv, expectPatched, &valid)) return 0;
+  const bool places = expectedPatches(argc, argv, expectPatched, &valid);
+  SceneOptions scene;
+  if (!parseSceneOptions(argc, argv, &scene)) return 2;
+  if (!places && scene.frames == 0) return 0;
   if (!valid || base != imageBase) return 2;
   SetUnhandledExceptionFilter(reportFault);
 
-  checkPlaces(expectPatched);
   char driven[64] = "";
-  for (size_t place = 0; place < kPlaceCount; ++place) {
-    if (corrupted[place]) continue;  // the host's own code there is broken; nobody can call it
-    switch (place) {
-      case kPlaceViewCopy: driveViewCopy(); break;
-      case kPlaceGpuCopy: driveGpuCopy(); break;
-      case kPlacePoseUpload: drivePoseUpload(); break;
-      default: driveShadowBuild(place == kPlaceShadow0 ? 0 : 1); break;
-    }
-    std::strcat(driven, " ");
-    std::strcat(driven, kPlaces[place].name);
-  }
-  enterPlace("nothing");
-
   char patched[64] = "";
-  for (size_t place = 0; place < kPlaceCount; ++place) {
-    if (!expectPatched[place]) continue;
-    std::strcat(patched, " ");
-    std::strcat(patched, kPlaces[place].name);
+  if (places) {
+    checkPlaces(expectPatched);
+    for (size_t place = 0; place < kPlaceCount; ++place) {
+      if (corrupted[place]) continue;  // the host's own code there is broken; nobody can call it
+      switch (place) {
+        case kPlaceViewCopy: driveViewCopy(); break;
+        case kPlaceGpuCopy: driveGpuCopy(); break;
+        case kPlacePoseUpload: drivePoseUpload(); break;
+        default: driveShadowBuild(place == kPlaceShadow0 ? 0 : 1); break;
+      }
+      std::strcat(driven, " ");
+      std::strcat(driven, kPlaces[place].name);
+    }
+    enterPlace("nothing");
+    for (size_t place = 0; place < kPlaceCount; ++place) {
+      if (!expectPatched[place]) continue;
+      std::strcat(patched, " ");
+      std::strcat(patched, kPlaces[place].name);
+    }
   }
-  std::printf("stand-in drive: %s, %d checks, %d failed (patched:%s; driven:%s)\n", failures == 0 ? "PASS" : "FAIL",
-              checks, failures, patched[0] ? patched : " none", driven[0] ? driven : " none");
+  char sceneSummary[128] = "";
+  if (scene.frames != 0) {
+    if (corrupted[kPlaceViewCopy]) return 2;  // nobody can call a broken call site
+    driveScene(scene, sceneSummary, sizeof sceneSummary);
+  }
+
+  std::printf("stand-in drive: %s, %d checks, %d failed", failures == 0 ? "PASS" : "FAIL", checks, failures);
+  if (places)
+    std::printf(" (patched:%s; driven:%s)", patched[0] ? patched : " none", driven[0] ? driven : " none");
+  if (scene.frames != 0) std::printf(" (%s)", sceneSummary);
+  std::printf("\n");
   std::fflush(stdout);
   return failures == 0 ? 0 : 1;
 }
