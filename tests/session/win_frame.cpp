@@ -1,0 +1,122 @@
+#include "tests/session/win_frame.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "tests/session/win_timing.h"
+#include "tests/standin/standin_clock.h"
+
+namespace {
+
+constexpr const char* kCostNames[kCostKinds] = {"view-copy", "gpu-copy", "pose-upload", "shadow-lists",
+                                                 "all-hooks", "of-which-probe"};
+// The trace covers one second of the camera's strafe.
+constexpr double kTraceFrom = 0.5, kTraceTo = 1.5;
+constexpr const char* kCameraMotions[3] = {"camera-strafe", "camera-turn", "camera-stand"};
+
+// View record offsets of the camera.
+constexpr size_t kViewOrigin = 0xA8, kViewOriginCopy = 0xC0, kViewAxes = 0xCC;
+
+double distance(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+void writeCameraView(uint8_t* view, const PathPose& pose) {
+  float origin[3], axes[9];
+  for (int row = 0; row < 3; ++row) origin[row] = static_cast<float>(pose.m[row * 4 + 3]);
+  for (int column = 0; column < 3; ++column)
+    for (int row = 0; row < 3; ++row) axes[column * 3 + row] = static_cast<float>(pose.m[row * 4 + column]);
+  std::memcpy(view + kViewOrigin, origin, sizeof origin);
+  std::memcpy(view + kViewOriginCopy, origin, sizeof origin);
+  std::memcpy(view + kViewAxes, axes, sizeof axes);
+}
+
+PathPose readCameraView(const uint8_t* view) {
+  float origin[3], axes[9];
+  std::memcpy(origin, view + kViewOrigin, sizeof origin);
+  std::memcpy(axes, view + kViewAxes, sizeof axes);
+  PathPose p{};
+  p.m[15] = 1.0;
+  for (int row = 0; row < 3; ++row) p.m[row * 4 + 3] = origin[row];
+  for (int column = 0; column < 3; ++column)
+    for (int row = 0; row < 3; ++row) p.m[row * 4 + column] = axes[column * 3 + row];
+  return p;
+}
+
+// The camera's row: its motion when the previous sample, the latest one and
+// the presentation time all lie in one piece of the path.
+const char* cameraRow(const SessionScene& scene, const SessionFrame& f) {
+  const double sample = f.sampleTime - kSessionStartTime, shown = f.presentationTime - kSessionStartTime;
+  const double previous = sample - tickSeconds(scene);
+  if (previous < 0.0 || pathPiece(kPathCamera, 0, previous) != pathPiece(kPathCamera, 0, shown)) return "camera-change";
+  return kCameraMotions[cameraMotion(shown)];
+}
+
+}  // namespace
+
+RowFigures* sessionRow(SessionRun& run, const char* name, int* index) {
+  RowFigures* row = summaryRow(run.summary, name);
+  *index = row != nullptr ? static_cast<int>(row - run.summary.rows) : -1;
+  return row;
+}
+
+void measureShown(SessionRun& run, const char* rowName, const PathPose& presented, const PathPose& truth,
+                  PreviousShown& previous) {
+  int index = -1;
+  RowFigures* row = sessionRow(run, rowName, &index);
+  if (row == nullptr) return;
+  double p[3], t[3];
+  poseTranslation(presented, p);
+  poseTranslation(truth, t);
+  addPositionError(*row, distance(p, t));
+  addRotationError(*row, rotationDegreesBetween(presented, truth));
+  if (previous.valid && previous.row == index) addStep(*row, distance(p, previous.presented), distance(t, previous.truth));
+  previous.valid = true;
+  previous.row = index;
+  std::memcpy(previous.presented, p, sizeof p);
+  std::memcpy(previous.truth, t, sizeof t);
+}
+
+bool startSession(SessionRun& run, const SessionScene& scene, uint8_t* base, FILE* trace) {
+  run.scene = scene;
+  run.base = base;
+  run.trace = trace;
+  run.camera = PreviousShown{};
+  for (CostHistogram& c : run.costs) clearCost(c);
+  std::memset(&run.summary, 0, sizeof run.summary);
+  for (size_t i = 0; i < kStandInViewLength; ++i) run.source[i] = static_cast<uint8_t>(i * 29 + 3);
+  startStandInClock();
+  std::fprintf(trace, "presentation_time,camera_truth_x,camera_presented_x,model_truth_x,model_presented_x\n");
+  return true;
+}
+
+void driveSessionFrame(SessionRun& run, uint64_t frame) {
+  const SessionFrame f = sessionFrame(run.scene, frame);
+  const double sample = f.sampleTime - kSessionStartTime, shown = f.presentationTime - kSessionStartTime;
+
+  // The game's latest simulated camera, then the frame's view copy.
+  writeCameraView(run.source, pathPose(kPathCamera, 0, sample));
+  setStandInClockTimes(f.presentationTime, f.sampleTime);
+  takeThreadTicks();
+  const uint64_t start = ticksNow();
+  gameCallsViewCopy(run.destination, run.source, frame, 0);
+  const uint64_t spent = ticksNow() - start;
+  const ThreadTicks inside = takeThreadTicks();
+  const double viewNs = ticksToNs(spent - inside.standIn);
+
+  const PathPose truth = pathPose(kPathCamera, 0, shown);
+  const PathPose presented = readCameraView(run.destination);
+  measureShown(run, cameraRow(run.scene, f), presented, truth, run.camera);
+
+  addCost(run.costs[kCostViewCopy], viewNs);
+  addCost(run.costs[kCostAllHooks], viewNs);
+  addCost(run.costs[kCostProbes], ticksToNs(inside.probe));
+
+  if (shown >= kTraceFrom && shown < kTraceTo)
+    std::fprintf(run.trace, "%.9f,%.6f,%.6f,nan,nan\n", shown, truth.m[3], presented.m[3]);
+}
+
+void finishSession(SessionRun& run) {
+  for (uint32_t k = 0; k < kCostKinds; ++k)
+    if (run.costs[k].samples != 0) setCost(run.summary, kCostNames[k], run.costs[k]);
+}

@@ -1,0 +1,52 @@
+// One session's state and one presented frame of it: the game's calls through
+// the image (patched or not) in the order a frame makes them, what the
+// renderer received, and the true poses at the frame's presentation time.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+#include "tests/session/session_measure.h"
+#include "tests/session/session_paths.h"
+#include "tests/session/session_scene.h"
+#include "tests/standin/standin_host.h"
+
+// Hook costs kept per frame.
+enum CostKind : uint32_t {
+  kCostViewCopy,
+  kCostGpuCopy,
+  kCostPoseUpload,
+  kCostShadowLists,
+  kCostAllHooks,
+  kCostProbes,
+  kCostKinds,
+};
+
+// What one tracked item showed on the frame before, for its step.
+struct PreviousShown {
+  bool valid;
+  int row;
+  double presented[3];
+  double truth[3];
+};
+
+struct SessionRun {
+  SessionScene scene;
+  uint8_t* base;
+  FILE* trace;
+  alignas(16) uint8_t source[kStandInViewLength];
+  alignas(16) uint8_t destination[kStandInViewLength];
+  PreviousShown camera;
+  CostHistogram costs[kCostKinds];
+  SessionSummary summary;
+};
+
+bool startSession(SessionRun& run, const SessionScene& scene, uint8_t* base, FILE* trace);
+void driveSessionFrame(SessionRun& run, uint64_t frame);
+// Moves the cost histograms into the summary.
+void finishSession(SessionRun& run);
+
+// Shared by the parts of a frame: the row of that name, and the figures of
+// one item's presented pose against the truth.
+RowFigures* sessionRow(SessionRun& run, const char* name, int* index);
+void measureShown(SessionRun& run, const char* rowName, const PathPose& presented, const PathPose& truth,
+                  PreviousShown& previous);

@@ -1,0 +1,170 @@
+// The session driver: the stand-in game's DLL (loaded by the stand-in
+// executable with --standin) that plays a simulated game session through the
+// image, with or without Corvane, and measures what the renderer received.
+//
+//   corvaneStandInBuild: writes the stand-in image and wraps its functions
+//     with timers, before corvane.dll is loaded.
+//   corvaneStandInDrive: plays the session and writes, into --out DIR,
+//     summary-LABEL.txt (the figures) and trace-LABEL.csv (one second of the
+//     camera's and a model's presented and true positions). With --compare
+//     FILE (the summary of the same session without Corvane) it prints the
+//     side-by-side table and the bounds, and returns 1 when one is not met.
+//
+// Options: --scene-file PATH, --frames N (overrides the description),
+// --label NAME (default "with"), --out DIR, --compare FILE, --memory (prints
+// the process's private bytes along the way and checks they stop growing).
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <psapi.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "tests/session/session_compare.h"
+#include "tests/session/session_paths.h"
+#include "tests/session/session_scene.h"
+#include "tests/session/win_frame.h"
+#include "tests/session/win_timing.h"
+#include "tests/standin/standin_clock.h"
+#include "tests/standin/standin_host.h"
+
+namespace {
+
+constexpr unsigned kCalibrationMs = 200;
+// Private bytes may vary by this much once the session runs (Wine's own heap).
+constexpr SIZE_T kMemorySlack = 512 * 1024;
+constexpr int kMemoryChecks = 10;
+
+struct Options {
+  const wchar_t* sceneFile = nullptr;
+  uint64_t frames = 0;
+  char label[kNameLength] = "with";
+  const wchar_t* out = L".";
+  const wchar_t* compare = nullptr;
+  bool memory = false;
+};
+
+bool parseOptions(int argc, wchar_t** argv, Options* o) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    const wchar_t* v = argv[i + 1];
+    if (!std::wcscmp(argv[i], L"--scene-file")) o->sceneFile = v;
+    else if (!std::wcscmp(argv[i], L"--frames")) o->frames = std::wcstoull(v, nullptr, 10);
+    else if (!std::wcscmp(argv[i], L"--label")) std::snprintf(o->label, sizeof o->label, "%ls", v);
+    else if (!std::wcscmp(argv[i], L"--out")) o->out = v;
+    else if (!std::wcscmp(argv[i], L"--compare")) o->compare = v;
+  }
+  for (int i = 1; i < argc; ++i)
+    if (!std::wcscmp(argv[i], L"--memory")) o->memory = true;
+  return std::strchr(o->label, ' ') == nullptr && o->label[0] != 0;
+}
+
+bool loadScene(const Options& o, SessionScene* scene) {
+  static char text[16384];
+  text[0] = 0;
+  if (o.sceneFile != nullptr) {
+    FILE* f = _wfopen(o.sceneFile, L"rb");
+    if (f == nullptr) return std::printf("cannot read %ls\n", o.sceneFile), false;
+    const size_t n = std::fread(text, 1, sizeof text - 1, f);
+    text[n] = 0;
+    std::fclose(f);
+  }
+  char error[256];
+  if (!parseSessionScene(text, scene, error, sizeof error)) return std::printf("scene: %s\n", error), false;
+  if (o.frames != 0) scene->frames = o.frames;
+  return true;
+}
+
+FILE* openOut(const Options& o, const char* stem, const char* extension) {
+  wchar_t path[1024];
+  std::swprintf(path, 1024, L"%ls\\%hs-%hs.%hs", o.out, stem, o.label, extension);
+  return _wfopen(path, L"wb");
+}
+
+SIZE_T privateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+  return counters.PrivateUsage;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int corvaneStandInBuild(uint8_t* base, int, wchar_t**) {
+  buildStandInHost(base);
+  if (!wrapStandIns(base)) {
+    std::printf("session: the stand-in functions are not where the driver expects them\n");
+    return 2;
+  }
+  return 0;
+}
+
+extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc, wchar_t** argv) {
+  Options options;
+  SessionScene scene;
+  if (!parseOptions(argc, argv, &options) || !loadScene(options, &scene)) return 2;
+  calibrateTicks(kCalibrationMs);
+  const bool probesTimed = timeAddressProbes();
+  FILE* trace = openOut(options, "trace", "csv");
+  if (trace == nullptr) return std::printf("cannot write into %ls\n", options.out), 2;
+
+  static SessionRun run;  // large: histograms of every cost
+  if (!startSession(run, scene, base, trace)) return 2;
+  std::printf("session %s: %llu frames, %u Hz simulation, %u Hz presentation, jitter %g, %u world models, "
+              "%u skinned x %u joints, %u casters, %u renderer threads%s\n",
+              options.label, static_cast<unsigned long long>(scene.frames), scene.simulationHz, scene.presentationHz,
+              scene.jitter, scene.worldModels, scene.skinned, scene.joints, scene.casters, scene.threads,
+              probesTimed ? "" : " (address probes not timed)");
+  std::fflush(stdout);
+
+  SIZE_T settled = 0, highest = 0;
+  const uint64_t memoryStep = scene.frames / kMemoryChecks;
+  const uint64_t started = GetTickCount64();
+  for (uint64_t frame = 0; frame < scene.frames; ++frame) {
+    driveSessionFrame(run, frame);
+    if (scene.reportEvery != 0 && frame % scene.reportEvery == 0 && frame != 0) {
+      std::printf("  frame %llu (%.0f s)\n", static_cast<unsigned long long>(frame),
+                  (GetTickCount64() - started) / 1000.0);
+      std::fflush(stdout);
+    }
+    if (options.memory && memoryStep != 0 && frame % memoryStep == memoryStep - 1) {
+      const SIZE_T bytes = privateBytes();
+      if (settled == 0) settled = bytes;
+      if (bytes > highest) highest = bytes;
+      std::printf("  memory at frame %llu: %llu KiB private\n", static_cast<unsigned long long>(frame + 1),
+                  static_cast<unsigned long long>(bytes / 1024));
+      std::fflush(stdout);
+    }
+  }
+  finishSession(run);
+  std::fclose(trace);
+
+  FILE* summaryFile = openOut(options, "summary", "txt");
+  std::snprintf(run.summary.label, sizeof run.summary.label, "%s", options.label);
+  const bool written = summaryFile != nullptr && writeSummary(run.summary, summaryFile);
+  if (summaryFile != nullptr) std::fclose(summaryFile);
+  if (!written) return std::printf("cannot write the summary\n"), 2;
+  std::printf("session %s: %llu frames played in %.1f s\n", options.label,
+              static_cast<unsigned long long>(scene.frames), (GetTickCount64() - started) / 1000.0);
+
+  int failed = 0;
+  if (options.memory) {
+    const bool flat = highest <= settled + kMemorySlack;
+    std::printf("%s memory: private bytes %llu KiB after the first tenth, at most %llu KiB later\n",
+                flat ? "PASS" : "FAIL", static_cast<unsigned long long>(settled / 1024),
+                static_cast<unsigned long long>(highest / 1024));
+    failed += flat ? 0 : 1;
+  }
+  if (options.compare != nullptr) {
+    FILE* f = _wfopen(options.compare, L"rb");
+    static SessionSummary without;
+    if (f == nullptr || !readSummary(f, &without)) return std::printf("cannot read %ls\n", options.compare), 2;
+    std::fclose(f);
+    std::printf("\n");
+    failed += compareSessions(without, run.summary, stdout);
+  }
+  std::fflush(stdout);
+  return failed == 0 ? 0 : 1;
+}
