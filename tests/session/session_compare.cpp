@@ -89,10 +89,14 @@ int compareSessions(const SessionSummary& without, const SessionSummary& with, F
 
   int failed = 0;
   for (const Bound& b : kBounds) failed += checkBound(b, findRow(without, b.row), findRow(with, b.row), out);
-  for (size_t i = 0; i < with.rowCount; ++i)
-    if (!bounded(with.rowNames[i]))
-      std::fprintf(out, "reported %s: reduced %.2f%% (no bound)\n", with.rowNames[i],
-                   100.0 * reduction(meanPositionError(findRow(without, with.rowNames[i]) ? *findRow(without, with.rowNames[i]) : RowFigures{}),
-                                     meanPositionError(with.rows[i])));
+  for (size_t i = 0; i < with.rowCount; ++i) {
+    if (bounded(with.rowNames[i])) continue;
+    const RowFigures* o = findRow(without, with.rowNames[i]);
+    const RowFigures none{};
+    const RowFigures& b = o != nullptr ? *o : none;
+    std::fprintf(out, "reported %s: position error reduced %.2f%%, rotation error reduced %.2f%% (no bound)\n",
+                 with.rowNames[i], 100.0 * reduction(meanPositionError(b), meanPositionError(with.rows[i])),
+                 100.0 * reduction(meanRotationError(b), meanRotationError(with.rows[i])));
+  }
   return failed;
 }

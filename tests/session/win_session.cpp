@@ -11,7 +11,7 @@
 //     side-by-side table and the bounds, and returns 1 when one is not met.
 //
 // Options: --scene-file PATH, --frames N (overrides the description),
-// --label NAME (default "with"), --out DIR, --compare FILE, --memory (prints
+// --label NAME (default "with"), --out DIR (default: corvane.dll's folder), --compare FILE, --memory (prints
 // the process's private bytes along the way and checks they stop growing).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -37,11 +37,13 @@ constexpr unsigned kCalibrationMs = 200;
 constexpr SIZE_T kMemorySlack = 512 * 1024;
 constexpr int kMemoryChecks = 10;
 
+const wchar_t kHere[] = L".";
+
 struct Options {
   const wchar_t* sceneFile = nullptr;
   uint64_t frames = 0;
   char label[kNameLength] = "with";
-  const wchar_t* out = L".";
+  const wchar_t* out = kHere;
   const wchar_t* compare = nullptr;
   bool memory = false;
 };
@@ -54,6 +56,16 @@ bool parseOptions(int argc, wchar_t** argv, Options* o) {
     else if (!std::wcscmp(argv[i], L"--label")) std::snprintf(o->label, sizeof o->label, "%ls", v);
     else if (!std::wcscmp(argv[i], L"--out")) o->out = v;
     else if (!std::wcscmp(argv[i], L"--compare")) o->compare = v;
+    else if (!std::wcscmp(argv[i], L"--dll") && o->out == kHere) {
+      // Beside corvane.dll, in the game's folder, unless --out says otherwise.
+      static wchar_t folder[1024];
+      std::wcsncpy(folder, v, 1023);
+      folder[1023] = 0;
+      if (wchar_t* slash = std::wcsrchr(folder, L'\\')) {
+        *slash = 0;
+        o->out = folder;
+      }
+    }
   }
   for (int i = 1; i < argc; ++i)
     if (!std::wcscmp(argv[i], L"--memory")) o->memory = true;
