@@ -71,7 +71,10 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   const uint32_t joints = readRecordField<uint32_t>(record, kModelJointsOffset);
   const uint32_t padded = readRecordField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
   const int8_t pending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
-  const bool layoutOk = probeRange(asset, 8) && palette != nullptr && joints >= 1 && joints <= kMaxPaletteJoints &&
+  // The palette is read as an array of float matrices, which needs float alignment.
+  const bool aligned = reinterpret_cast<uintptr_t>(palette) % alignof(Matrix3x4) == 0;
+  const bool layoutOk = probeRange(asset, 8) && palette != nullptr && aligned && joints >= 1 &&
+                        joints <= kMaxPaletteJoints &&
                         padded == ((joints + 7) & ~7u) && padded >= 1 && padded <= kMaxPaletteJoints &&
                         probeRange(palette, uint64_t{padded} * sizeof(Matrix3x4));
   if (!layoutOk) {

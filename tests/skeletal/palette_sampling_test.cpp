@@ -346,12 +346,21 @@ TEST_F(PaletteSamplingTest, SkinnedLayoutMustHoldPaddedJointCounts) {
   uint8_t* noAsset = newSkinnedRecord(shape, nullptr);
   callHook(noAsset);
   EXPECT_EQ(read(sk().rejectedLayout), layout + 2);
+  // A palette pointer off float alignment is refused, not read.
+  Matrix3x4* palette = nullptr;
+  uint8_t* misaligned = newSkinnedRecord(SkinnedRecordShape{}, &palette);
+  setRecordPalette(misaligned, reinterpret_cast<const Matrix3x4*>(reinterpret_cast<uint8_t*>(palette) + 2));
+  setRecordPending(misaligned, 0);
+  clearUploadLog();
+  EXPECT_EQ(PoseUploadHook(misaligned, 7), 0u);
+  EXPECT_EQ(uploadLog().calls, 1);
+  EXPECT_EQ(read(sk().rejectedLayout), layout + 3);
   uint8_t* other = newSkinnedRecord(SkinnedRecordShape{}, nullptr);
   const void* staticClass = hostBase + kStaticModelClassRva;
   std::memcpy(other, &staticClass, sizeof staticClass);
   callHook(other);
-  EXPECT_EQ(read(sk().rejectedLayout), layout + 2);
-  EXPECT_EQ(read(sk().exactSkinned), exact + 2);
+  EXPECT_EQ(read(sk().rejectedLayout), layout + 3);
+  EXPECT_EQ(read(sk().exactSkinned), exact + 3);
 }
 
 TEST_F(PaletteSamplingTest, ModelsWithoutReadableOwner) {
