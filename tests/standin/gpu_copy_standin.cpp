@@ -6,7 +6,9 @@
 namespace {
 
 uint64_t CORVANE_HOSTCALL standInGpuCopy(void** outSlot, uint64_t value, float f, const uint8_t* block) {
-  standInHost.gpuCopy.record({outSlot, value, f, block});
+  const GpuCopyCall call{outSlot, value, f, block};
+  standInHost.gpuCopy.record(call);
+  if (standInHost.gpuCopyBehaviour != nullptr) return standInHost.gpuCopyBehaviour(call);
   return standInHost.gpuCopy.result.load();
 }
 

@@ -8,7 +8,9 @@
 namespace {
 
 uint64_t CORVANE_HOSTCALL standInPoseUpload(uint8_t* record, uint64_t value, uint64_t flags) {
-  standInHost.poseUpload.record({record, value, flags});
+  const PoseUploadCall call{record, value, flags};
+  standInHost.poseUpload.record(call);
+  if (standInHost.poseUploadBehaviour != nullptr) return standInHost.poseUploadBehaviour(call);
   return standInHost.poseUpload.result.load();
 }
 

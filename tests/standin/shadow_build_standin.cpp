@@ -9,13 +9,17 @@ namespace {
 
 uint64_t CORVANE_HOSTCALL standInShadowBuild0(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
                                               float a6) {
-  standInHost.shadowBuild[0].record({a1, a2, list, a4, a5, a6, 0, 0});
+  const ShadowBuildCall call{a1, a2, list, a4, a5, a6, 0, 0};
+  standInHost.shadowBuild[0].record(call);
+  if (standInHost.shadowBuildBehaviour != nullptr) return standInHost.shadowBuildBehaviour(0, call);
   return standInHost.shadowBuild[0].result.load();
 }
 
 uint64_t CORVANE_HOSTCALL standInShadowBuild1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
                                               float a6, int32_t a7, uint64_t a8) {
-  standInHost.shadowBuild[1].record({a1, a2, list, a4, a5, a6, a7, a8});
+  const ShadowBuildCall call{a1, a2, list, a4, a5, a6, a7, a8};
+  standInHost.shadowBuild[1].record(call);
+  if (standInHost.shadowBuildBehaviour != nullptr) return standInHost.shadowBuildBehaviour(1, call);
   return standInHost.shadowBuild[1].result.load();
 }
 

@@ -12,6 +12,9 @@ void buildStandInHost(uint8_t* base) {
   standInHost.poseUpload.clear();
   standInHost.shadowBuild[0].clear();
   standInHost.shadowBuild[1].clear();
+  standInHost.gpuCopyBehaviour = nullptr;
+  standInHost.poseUploadBehaviour = nullptr;
+  standInHost.shadowBuildBehaviour = nullptr;
   writeViewCopyStandIn(base);
   writeGpuCopyStandIn(base);
   writePoseUploadStandIn(base);

@@ -95,13 +95,19 @@ struct StandInHost {
   CallRecord<GpuCopyCall> gpuCopy;
   CallRecord<PoseUploadCall> poseUpload;
   CallRecord<ShadowBuildCall> shadowBuild[2];
+  // What a scene makes a stand-in function do with each call beyond recording
+  // it: the behaviour's result is returned. Null: `result` is returned. The
+  // behaviours may run on several threads at once.
+  uint64_t (*gpuCopyBehaviour)(const GpuCopyCall& call) = nullptr;
+  uint64_t (*poseUploadBehaviour)(const PoseUploadCall& call) = nullptr;
+  uint64_t (*shadowBuildBehaviour)(int entry, const ShadowBuildCall& call) = nullptr;
 };
 
 // One host per process, as in the game.
 extern StandInHost standInHost;
 
 // Writes the image's code into `base` (kStandInImageSize bytes) and clears the
-// records. Writing it again restores every patch site's original bytes, clears
+// records and behaviours. Writing it again restores every patch site's original bytes, clears
 // the clock pointer and sets every console variable to 0 (standin_clock.h).
 void buildStandInHost(uint8_t* base);
 
