@@ -22,6 +22,10 @@ constexpr long double kHighestPaletteAlpha = 2.0L;
 constexpr uint8_t kRetryFlagsMask = 0xF9;
 constexpr size_t kFailureTextBytes = 256;
 constexpr uint64_t kFreshFrames = 2;
+// The first frames make every renderer call on one thread: they create the
+// tracks (whose ids the reports print) and log the once-only lines, so the
+// log's order does not depend on how the threads interleave.
+constexpr uint64_t kSingleThreadFrames = 8;
 
 // The last two distinct samples of one model's world matrix.
 struct WorldReference {
@@ -93,7 +97,7 @@ void fail(const char* format, ...) {
 // Runs `work(thread, threads)` on the renderer threads and waits for them.
 template <typename Work>
 void onRendererThreads(Work work) {
-  const uint32_t threads = run.models.rendererThreads < 2 ? 1 : 2;
+  const uint32_t threads = run.models.rendererThreads < 2 || currentFrame < kSingleThreadFrames ? 1 : 2;
   if (threads == 1) {
     work(0u, 1u);
     return;
@@ -182,9 +186,9 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   const ReceivedCopy& got = receivedCopy(i);
   const uint8_t* host = run.hostRecords[i];
   WorldReference& r = run.world[i];
-  if (std::memcmp(sceneRecord(i), host, length) != 0) fail("model %zu: the host's record was written", i);
+  if (std::memcmp(sceneRecord(i), host, length) != 0) fail("model %d: the host's record was written", static_cast<int>(i));
   if (got.calls != 1 || run.results[i] != kSceneGpuCopyResult + i) {
-    fail("model %zu: the GPU copy ran %u times, result 0x%llX", i, got.calls,
+    fail("model %d: the GPU copy ran %u times, result 0x%llX", static_cast<int>(i), got.calls,
          static_cast<unsigned long long>(run.results[i]));
     return;
   }
@@ -193,8 +197,8 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   const bool preparedBefore = r.preparedLastFrame;
   r.preparedLastFrame = false;
   if (!usable) {
-    if (carried || std::memcmp(got.bytes, host, length) != 0) fail("model %zu: refused, but the GPU copy got other matrices", i);
-    if (run.outSlots[i] != &run.outSlots[i]) fail("model %zu: a pass-through wrote the out-slot", i);
+    if (carried || std::memcmp(got.bytes, host, length) != 0) fail("model %d: refused, but the GPU copy got other matrices", static_cast<int>(i));
+    if (run.outSlots[i] != &run.outSlots[i]) fail("model %d: a pass-through wrote the out-slot", static_cast<int>(i));
     return;
   }
   const long double dt = r.currentTime - r.previousTime;
@@ -202,7 +206,7 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   const long double alpha = (std::fmax(target, r.previousTime) - r.previousTime) / dt;
   WideMatrix presented;
   if (!wideBlend(r.previous, r.current, alpha, &presented)) {
-    fail("model %zu: the driver cannot blend its own pair", i);
+    fail("model %d: the driver cannot blend its own pair", static_cast<int>(i));
     return;
   }
   const WideMatrix previousPresented = preparedBefore ? r.lastPresented : presented;
@@ -210,11 +214,11 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   r.lastPresented = presented;
   const double worldError = slotError(got.bytes, kStandInCurrentSlots[0], presented);
   if (worldError > kTolerance)
-    fail("model %zu: world matrix off the blend at alpha %.6Lf by %.3g", i, alpha, worldError);
+    fail("model %d: world matrix off the blend at alpha %.6f by %.3g", static_cast<int>(i), static_cast<double>(alpha), worldError);
   if (!carried) {
     // Nothing to change (the blend equals the host's matrices within the
     // tolerances), so the host's record went through.
-    if (std::memcmp(got.bytes, host, length) != 0) fail("model %zu: a pass-through with other bytes", i);
+    if (std::memcmp(got.bytes, host, length) != 0) fail("model %d: a pass-through with other bytes", static_cast<int>(i));
     return;
   }
   run.everCarried[i] = true;
@@ -224,8 +228,8 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   ++run.tally.carried;
   run.tally.carriedSkinned += m.skinned;
   run.tally.carriedCinematic += cinematic(m);
-  if (!onlySlotsDiffer(got.bytes, host, length)) fail("model %zu: bytes outside the slot groups changed", i);
-  if (run.outSlots[i] != sceneRecord(i)) fail("model %zu: the out-slot does not hold the host's record", i);
+  if (!onlySlotsDiffer(got.bytes, host, length)) fail("model %d: bytes outside the slot groups changed", static_cast<int>(i));
+  if (run.outSlots[i] != sceneRecord(i)) fail("model %d: the out-slot does not hold the host's record", static_cast<int>(i));
   const WideMatrix* groups[2] = {&presented, &previousPresented};
   const size_t* offsets[2] = {kStandInCurrentSlots, kStandInPreviousSlots};
   for (int g = 0; g < 2; ++g) {
@@ -233,7 +237,7 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
     const WideMatrix forms[4] = {w, wideInverse(w), wideProduct(derivedFactor(1), w), wideProduct(derivedFactor(2), w)};
     for (int k = 0; k < 4; ++k) {
       const double e = slotError(got.bytes, offsets[g][k], forms[k]);
-      if (e > kTolerance) fail("model %zu: %s form %d off by %.3g", i, g == 0 ? "current" : "previous", k, e);
+      if (e > kTolerance) fail("model %d: %s form %d off by %.3g", static_cast<int>(i), g == 0 ? "current" : "previous", k, e);
     }
   }
 }
@@ -286,36 +290,36 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
   std::memcpy(&palette, record + kStandInPaletteOffset, 8);
   if (palette != before.palette || static_cast<int8_t>(record[kStandInUploadPendingOffset]) != before.pending ||
       record[kStandInPaletteFlagsOffset] != before.flags)
-    fail("skin %zu: palette pointer, pending byte or flags not the host's after the call", i);
+    fail("skin %d: palette pointer, pending byte or flags not the host's after the call", static_cast<int>(i));
   const PaletteReference& r = run.palettes[i];
   const bool blend = paletteFollowed(m) && r.pair;
   const uint32_t padded = paddedJoints(m.joints);
   run.tally.uploads += got.calls;
   if (before.pending <= 0) {
     if (!blend) {
-      if (got.calls != 1 || result != 0) fail("skin %zu: a declined pass-through ran %u times", i, got.calls);
+      if (got.calls != 1 || result != 0) fail("skin %d: a declined pass-through ran %u times", static_cast<int>(i), got.calls);
       run.tally.declined += result == 0;
       return;
     }
     if (got.calls != 2 || got.pendingSeen[1] != 1 || got.flagsSeen[1] != (before.flags & kRetryFlagsMask) ||
         result != value + 1) {
-      fail("skin %zu: no forced retry (calls %u)", i, got.calls);
+      fail("skin %d: no forced retry (calls %u)", static_cast<int>(i), got.calls);
       return;
     }
     ++run.tally.forced;
   } else if (got.calls != 1 || result != value + 1) {
-    fail("skin %zu: upload ran %u times, result %llu", i, got.calls, static_cast<unsigned long long>(result));
+    fail("skin %d: upload ran %u times, result %llu", static_cast<int>(i), got.calls, static_cast<unsigned long long>(result));
     return;
   }
   const float* seen = got.paletteSeen[got.calls - 1];
   const bool substituted = seen != before.palette;
   if (!blend) {
     if (substituted || std::memcmp(got.entries, before.palette, padded * kStandInEntryFloats * 4) != 0)
-      fail("skin %zu: refused, but the upload read another palette", i);
+      fail("skin %d: refused, but the upload read another palette", static_cast<int>(i));
     return;
   }
   if (!substituted) {
-    fail("skin %zu: a pair, but the host's palette was uploaded", i);
+    fail("skin %d: a pair, but the host's palette was uploaded", static_cast<int>(i));
     return;
   }
   ++run.tally.palettesCarried;
@@ -326,7 +330,7 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
     WideMatrix wanted;
     if (!wideBlend(widenEntry(r.previous + j * kStandInEntryFloats), widenEntry(r.current + j * kStandInEntryFloats),
                    alpha, &wanted)) {
-      fail("skin %zu: the driver cannot blend joint %u", i, j);
+      fail("skin %d: the driver cannot blend joint %u", static_cast<int>(i), j);
       return;
     }
     float entry[16] = {};
@@ -334,11 +338,11 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
     entry[15] = 1.0f;
     worst = std::fmax(worst, relativeError(entry, wanted));
   }
-  if (worst > kTolerance) fail("skin %zu: palette off the blend at alpha %.6Lf by %.3g", i, alpha, worst);
+  if (worst > kTolerance) fail("skin %d: palette off the blend at alpha %.6f by %.3g", static_cast<int>(i), static_cast<double>(alpha), worst);
   const size_t tail = (padded - m.joints) * kStandInEntryFloats;
   if (std::memcmp(got.entries + m.joints * kStandInEntryFloats, before.palette + m.joints * kStandInEntryFloats,
                   tail * 4) != 0)
-    fail("skin %zu: entries past the joint count are not the host's", i);
+    fail("skin %d: entries past the joint count are not the host's", static_cast<int>(i));
 }
 
 }  // namespace

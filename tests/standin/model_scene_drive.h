@@ -3,7 +3,8 @@
 // palettes and caster lists for the frame's tick, the view copy (the scripted
 // camera scene, whose clock gives the frame's times), the GPU copy of every
 // model, both shadow caster-list builds, and the palette upload of every
-// skinned model; the renderer's calls on `rendererThreads` threads.
+// skinned model; the renderer's calls on `rendererThreads` threads (on one
+// for the first frames, which create the tracks and log the once-only lines).
 //
 // Every frame is checked against what the driver works out itself (long
 // double, standin_blend.h) from the samples the game showed and the clock:

@@ -21,6 +21,7 @@
 
 #include "tests/standin/standin_host.h"
 #include "tests/wine/standin_driver.h"
+#include "tests/wine/standin_models_scene.h"
 #include "tests/wine/standin_scene.h"
 
 namespace {
@@ -214,7 +215,9 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   const bool places = expectedPatches(argc, argv, expectPatched, &valid);
   SceneOptions scene;
   if (!parseSceneOptions(argc, argv, &scene)) return 2;
-  if (!places && scene.frames == 0) return 0;
+  static ModelSceneOptions models;
+  if (!parseModelSceneOptions(argc, argv, &models)) return 2;
+  if (!places && scene.frames == 0 && models.frames == 0) return 0;
   if (!valid || base != imageBase) return 2;
   SetUnhandledExceptionFilter(reportFault);
 
@@ -245,11 +248,17 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
     if (corrupted[kPlaceViewCopy]) return 2;  // nobody can call a broken call site
     driveScene(scene, sceneSummary, sizeof sceneSummary);
   }
+  char modelsSummary[256] = "";
+  if (models.frames != 0) {
+    if (corrupted[kPlaceViewCopy]) return 2;
+    driveModelScene(models, modelsSummary, sizeof modelsSummary);
+  }
 
   std::printf("stand-in drive: %s, %d checks, %d failed", failures == 0 ? "PASS" : "FAIL", checks, failures);
   if (places)
     std::printf(" (patched:%s; driven:%s)", patched[0] ? patched : " none", driven[0] ? driven : " none");
   if (scene.frames != 0) std::printf(" (%s)", sceneSummary);
+  if (models.frames != 0) std::printf(" (%s)", modelsSummary);
   std::printf("\n");
   std::fflush(stdout);
   return failures == 0 ? 0 : 1;
