@@ -33,11 +33,21 @@ constexpr uint64_t kDisableFrameSpinningRva = 0x288E958;
 constexpr uint64_t kTripleBufferingRva = 0x359E228;
 constexpr uint64_t kFixMouseSensibilityRva = 0x3BF2FA8;
 
-// Function entries patched with trampolines.
+// Function entries patched with trampolines, and the bytes each must hold.
 constexpr uint64_t kGpuCopyRva = 0x3ACD00;
 constexpr uint64_t kPoseUploadRva = 0x2D0C80;
 constexpr uint64_t kShadowBuild0Rva = 0x3CA3B0;
 constexpr uint64_t kShadowBuild1Rva = 0x3CACE0;
+// mov [rsp+8],rbx; movss [rsp+18h],xmm2; push rdi; sub rsp,0C0h
+constexpr uint8_t kGpuCopyEntryBytes[19] = {0x48, 0x89, 0x5C, 0x24, 0x08, 0xF3, 0x0F, 0x11, 0x54, 0x24,
+                                            0x18, 0x57, 0x48, 0x81, 0xEC, 0xC0, 0x00, 0x00, 0x00};
+// mov [rsp+20h],rsi; push rdi; sub rsp,40h; cmp byte [rcx+1FB1h],0
+// (the compare's flags are consumed by the host instruction right after it)
+constexpr uint8_t kPoseUploadEntryBytes[17] = {0x48, 0x89, 0x74, 0x24, 0x20, 0x57, 0x48, 0x83, 0xEC,
+                                               0x40, 0x80, 0xB9, 0xB1, 0x1F, 0x00, 0x00, 0x00};
+// mov [rsp+18h],r8; mov [rsp+10h],rdx; mov [rsp+8],rcx (both shadow builds)
+constexpr uint8_t kShadowBuildEntryBytes[15] = {0x4C, 0x89, 0x44, 0x24, 0x18, 0x48, 0x89, 0x54,
+                                                0x24, 0x10, 0x48, 0x89, 0x4C, 0x24, 0x08};
 
 // Model records.
 constexpr uint64_t kStaticModelClassRva = 0x1E55208;
