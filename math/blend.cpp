@@ -65,15 +65,8 @@ bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, 
   return true;
 }
 
-namespace {
-
-// Two joints per group, one per SSE2 lane.
-typedef double JointLanes __attribute__((vector_size(16)));
-
-}  // namespace
-
 void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
-  palette_lanes::blendPalette<JointLanes>(from, to, count, t, out);
+  palette_lanes::blendPalette<rotation_lanes::Sse2Lanes>(from, to, count, t, out);
 }
 
 void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {

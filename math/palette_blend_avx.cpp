@@ -21,13 +21,9 @@
 #define CORVANE_LANES_AVX 1
 #include "math/palette_lanes.h"
 
-namespace {
-typedef double AvxJointLanes __attribute__((vector_size(32)));
-}  // namespace
-
 __attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count,
                                                          double t, Matrix3x4* out) {
-  palette_lanes::blendPalette<AvxJointLanes>(from, to, count, t, out);
+  palette_lanes::blendPalette<rotation_lanes::AvxLanes>(from, to, count, t, out);
 }
 #pragma GCC pop_options
 

@@ -1,83 +1,78 @@
-// The palette blend kernel: joints in groups of one per lane of `V`, every
-// lane bit for bit the scalar blend of its pair. Internal linkage, like
-// rotation_lanes.h, so that a file compiled for another instruction set keeps
-// its own copy.
+// The palette blend kernel: joints in groups of four, one per float lane
+// (one per double lane of `L`, in 4 / L::kLanes parts), every lane bit for bit
+// the scalar blend of its pair. Internal linkage, like rotation_lanes.h, so
+// that a file compiled for another instruction set keeps its own copy.
 #pragma once
 #include <cstdint>
 
+#include "math/joint_lanes.h"
 #include "math/rotation_lanes.h"
 #include "math/types.h"
 
 namespace {
 namespace palette_lanes {
 
-// from + (to - from) * t with the difference taken in 32-bit.
-CORVANE_LANES_INLINE void blendTranslation(const float* f, const float* g, double t, float* out) {
-  for (int r = 0; r < 3; ++r) {
-    const float start = f[4 * r + 3];
-    const float delta = g[4 * r + 3] - start;
-    out[4 * r + 3] = static_cast<float>(static_cast<double>(start) + static_cast<double>(delta) * t);
-  }
-}
+constexpr uint32_t kGroup = 4;
 
-// Element k of kLanes<V> consecutive matrices, widened, one per lane.
-template <class V>
-CORVANE_LANES_INLINE V element(const Matrix3x4* m, int k) {
-  V v;
-  for (int i = 0; i < rotation_lanes::kLanes<V>; ++i) v[i] = m[i].m[k];
-  return v;
-}
-
-// kLanes<V> consecutive joints. Every input of the group is read before the
-// first output is written: out may be from or to.
-template <class V>
+// Four consecutive joints. Every input of the group is read before the first
+// output is written: out may be from or to.
+template <class L>
 CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to, double t, Matrix3x4* out) {
   using namespace rotation_lanes;
-  constexpr int n = kLanes<V>;
-  const QuaternionLanes<V> qf = fromRotation(element<V>(from, 0), element<V>(from, 1), element<V>(from, 2), element<V>(from, 4),
-                                             element<V>(from, 5), element<V>(from, 6), element<V>(from, 8), element<V>(from, 9),
-                                             element<V>(from, 10));
-  const QuaternionLanes<V> qt = fromRotation(element<V>(to, 0), element<V>(to, 1), element<V>(to, 2), element<V>(to, 4),
-                                             element<V>(to, 5), element<V>(to, 6), element<V>(to, 8), element<V>(to, 9),
-                                             element<V>(to, 10));
-  const QuaternionLanes<V> q = normalize(slerp(qf, qt, t));
-  const V one = splat<V>(1.0), two = splat<V>(2.0);
-  const V w = q.w, x = q.x, y = q.y, z = q.z;
-  const V rotation[9] = {one - two * (y * y + z * z), two * (x * y - w * z),       two * (x * z + w * y),
-                         two * (x * y + w * z),       one - two * (x * x + z * z), two * (y * z - w * x),
-                         two * (x * z - w * y),       two * (y * z + w * x),       one - two * (x * x + y * y)};
-  Matrix3x4 result[n];
-  for (int j = 0; j < n; ++j) {
-    float* r = result[j].m;
-    r[0] = static_cast<float>(rotation[0][j]);
-    r[1] = static_cast<float>(rotation[1][j]);
-    r[2] = static_cast<float>(rotation[2][j]);
-    r[4] = static_cast<float>(rotation[3][j]);
-    r[5] = static_cast<float>(rotation[4][j]);
-    r[6] = static_cast<float>(rotation[5][j]);
-    r[8] = static_cast<float>(rotation[6][j]);
-    r[9] = static_cast<float>(rotation[7][j]);
-    r[10] = static_cast<float>(rotation[8][j]);
-    blendTranslation(from[j].m, to[j].m, t, r);
+  typedef typename L::D D;
+  constexpr int kParts = kGroup / L::kLanes;
+  const joint_lanes::FourJoints f = joint_lanes::load(from), g = joint_lanes::load(to);
+  D rotation[9][kParts];
+  for (int p = 0; p < kParts; ++p) {
+    const QuaternionLanes<L> qf =
+        fromRotation<L>(L::widen(f.e[0], p), L::widen(f.e[1], p), L::widen(f.e[2], p), L::widen(f.e[4], p),
+                        L::widen(f.e[5], p), L::widen(f.e[6], p), L::widen(f.e[8], p), L::widen(f.e[9], p),
+                        L::widen(f.e[10], p));
+    const QuaternionLanes<L> qt =
+        fromRotation<L>(L::widen(g.e[0], p), L::widen(g.e[1], p), L::widen(g.e[2], p), L::widen(g.e[4], p),
+                        L::widen(g.e[5], p), L::widen(g.e[6], p), L::widen(g.e[8], p), L::widen(g.e[9], p),
+                        L::widen(g.e[10], p));
+    const QuaternionLanes<L> q = normalize<L>(slerp<L>(qf, qt, t));
+    const D one = L::splat(1.0), two = L::splat(2.0);
+    const D w = q.w, x = q.x, y = q.y, z = q.z;
+    rotation[0][p] = L::sub(one, L::mul(two, L::add(L::mul(y, y), L::mul(z, z))));
+    rotation[1][p] = L::mul(two, L::sub(L::mul(x, y), L::mul(w, z)));
+    rotation[2][p] = L::mul(two, L::add(L::mul(x, z), L::mul(w, y)));
+    rotation[3][p] = L::mul(two, L::add(L::mul(x, y), L::mul(w, z)));
+    rotation[4][p] = L::sub(one, L::mul(two, L::add(L::mul(x, x), L::mul(z, z))));
+    rotation[5][p] = L::mul(two, L::sub(L::mul(y, z), L::mul(w, x)));
+    rotation[6][p] = L::mul(two, L::sub(L::mul(x, z), L::mul(w, y)));
+    rotation[7][p] = L::mul(two, L::add(L::mul(y, z), L::mul(w, x)));
+    rotation[8][p] = L::sub(one, L::mul(two, L::add(L::mul(x, x), L::mul(y, y))));
   }
-  for (int j = 0; j < n; ++j) out[j] = result[j];
+  joint_lanes::FourJoints r;
+  for (int k = 0; k < 9; ++k) r.e[4 * (k / 3) + k % 3] = L::narrow(rotation[k]);
+  // Translation: from + (to - from) * t with the difference taken in 32-bit.
+  const D tt = L::splat(t);
+  for (int row = 0; row < 3; ++row) {
+    const __m128 start = f.e[4 * row + 3], delta = _mm_sub_ps(g.e[4 * row + 3], start);
+    D blended[kParts];
+    for (int p = 0; p < kParts; ++p) blended[p] = L::add(L::widen(start, p), L::mul(L::widen(delta, p), tt));
+    r.e[4 * row + 3] = L::narrow(blended);
+  }
+  joint_lanes::store(r, out);
 }
 
 // The whole palette; a last partial group is blended from copies, its spare
-// lanes repeating the last joint.
-template <class V>
-CORVANE_LANES_INLINE void blendPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
-  constexpr uint32_t n = rotation_lanes::kLanes<V>;
+// joints repeating the last one.
+template <class L>
+CORVANE_LANES_INLINE void blendPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t,
+                                       Matrix3x4* out) {
   uint32_t i = 0;
-  for (; i + n <= count; i += n) blendGroup<V>(from + i, to + i, t, out + i);
+  for (; i + kGroup <= count; i += kGroup) blendGroup<L>(from + i, to + i, t, out + i);
   if (i == count) return;
-  Matrix3x4 f[n], g[n], r[n];
-  for (uint32_t j = 0; j < n; ++j) {
+  Matrix3x4 f[kGroup], g[kGroup], r[kGroup];
+  for (uint32_t j = 0; j < kGroup; ++j) {
     const uint32_t k = i + j < count ? i + j : count - 1;
     f[j] = from[k];
     g[j] = to[k];
   }
-  blendGroup<V>(f, g, t, r);
+  blendGroup<L>(f, g, t, r);
   for (uint32_t j = 0; i + j < count; ++j) out[i + j] = r[j];
 }
 

@@ -1,8 +1,10 @@
 // The palette blend's rotation arithmetic for several joints at once, one
-// joint per double lane of a vector `V` (GCC vector extension). Each lane
-// performs exactly the operations of rotation_core.h in the same order (an
-// IEEE operation gives the same result in a lane as in a scalar register), so
-// a group of lanes gives bit for bit the results of the scalar blends.
+// joint per double lane of a register, written with the instruction set's own
+// operations. `L` is a lane set: Sse2Lanes (two joints per register) or, in a
+// file compiled for AVX that defines CORVANE_LANES_AVX, AvxLanes (four). Each
+// lane performs exactly the operations of rotation_core.h in the same order
+// (an IEEE operation gives the same result in a lane as in a scalar
+// register), so a register gives bit for bit the results of the scalar blends.
 //
 // Everything here has internal linkage: a file that compiles the kernels for
 // a wider instruction set includes this header after switching its target,
@@ -13,137 +15,154 @@
 #include <immintrin.h>
 #endif
 
-#include <cstring>
-
 #include "math/rotation_core.h"
 
-// The kernels are written as chains of small functions over whole vectors;
-// they must be inlined to keep the vectors in registers.
+// The kernels are chains of small functions over registers; they must be
+// inlined to keep the values in registers.
 #define CORVANE_LANES_INLINE inline __attribute__((always_inline))
 
 namespace {
 namespace rotation_lanes {
 
-template <class V>
-using MaskOf = decltype(V{} > V{});  // all ones in a lane where a comparison holds
-
-template <class V>
-constexpr int kLanes = sizeof(V) / sizeof(double);
-
-template <class V>
-struct QuaternionLanes {
-  V w, x, y, z;
+// Two joints per register. Comparisons give all ones where they hold and are
+// false for NaN, like the scalar ones.
+struct Sse2Lanes {
+  typedef __m128d D;
+  static constexpr int kLanes = 2;
+  static CORVANE_LANES_INLINE D splat(double v) { return _mm_set1_pd(v); }
+  static CORVANE_LANES_INLINE D add(D a, D b) { return _mm_add_pd(a, b); }
+  static CORVANE_LANES_INLINE D sub(D a, D b) { return _mm_sub_pd(a, b); }
+  static CORVANE_LANES_INLINE D mul(D a, D b) { return _mm_mul_pd(a, b); }
+  static CORVANE_LANES_INLINE D div(D a, D b) { return _mm_div_pd(a, b); }
+  static CORVANE_LANES_INLINE D root(D a) { return _mm_sqrt_pd(a); }
+  static CORVANE_LANES_INLINE D greater(D a, D b) { return _mm_cmpgt_pd(a, b); }
+  static CORVANE_LANES_INLINE D less(D a, D b) { return _mm_cmplt_pd(a, b); }
+  static CORVANE_LANES_INLINE D both(D a, D b) { return _mm_and_pd(a, b); }
+  static CORVANE_LANES_INLINE D either(D a, D b) { return _mm_or_pd(a, b); }
+  static CORVANE_LANES_INLINE D butNot(D a, D b) { return _mm_andnot_pd(b, a); }  // a and not b
+  static CORVANE_LANES_INLINE D flipSign(D a, D mask) { return _mm_xor_pd(a, _mm_and_pd(mask, _mm_set1_pd(-0.0))); }
+  static CORVANE_LANES_INLINE D select(D mask, D a, D b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
+  static CORVANE_LANES_INLINE int bits(D mask) { return _mm_movemask_pd(mask); }
+  static CORVANE_LANES_INLINE void store(double* p, D a) { _mm_storeu_pd(p, a); }
+  static CORVANE_LANES_INLINE D load(const double* p) { return _mm_loadu_pd(p); }
+  // Floats `part` * 2 and `part` * 2 + 1 of four, widened.
+  static CORVANE_LANES_INLINE D widen(__m128 v, int part) {
+    return _mm_cvtps_pd(part == 0 ? v : _mm_movehl_ps(v, v));
+  }
+  // Four doubles from two registers, each rounded to 32-bit.
+  static CORVANE_LANES_INLINE __m128 narrow(const D* parts) {
+    return _mm_movelh_ps(_mm_cvtpd_ps(parts[0]), _mm_cvtpd_ps(parts[1]));
+  }
 };
 
-template <class V>
-CORVANE_LANES_INLINE V splat(double v) {
-  V r;
-  for (int i = 0; i < kLanes<V>; ++i) r[i] = v;
-  return r;
-}
-
-// Correctly rounded square root of every lane: four lanes per instruction in
-// a file that defines CORVANE_LANES_AVX (and compiles for AVX), else two.
-template <class V>
-CORVANE_LANES_INLINE V root(V v) {
-  static_assert(sizeof(V) % 16 == 0, "whole SSE2 registers");
-  V r;
 #if defined(CORVANE_LANES_AVX)
-  if constexpr (sizeof(V) % 32 == 0) {
-    for (unsigned i = 0; i < sizeof(V); i += 32) {
-      __m256d quarter;
-      std::memcpy(&quarter, reinterpret_cast<const char*>(&v) + i, 32);
-      quarter = _mm256_sqrt_pd(quarter);
-      std::memcpy(reinterpret_cast<char*>(&r) + i, &quarter, 32);
-    }
-    return r;
+// Four joints per register; the comparisons are the ordered, quiet ones.
+struct AvxLanes {
+  typedef __m256d D;
+  static constexpr int kLanes = 4;
+  static CORVANE_LANES_INLINE D splat(double v) { return _mm256_set1_pd(v); }
+  static CORVANE_LANES_INLINE D add(D a, D b) { return _mm256_add_pd(a, b); }
+  static CORVANE_LANES_INLINE D sub(D a, D b) { return _mm256_sub_pd(a, b); }
+  static CORVANE_LANES_INLINE D mul(D a, D b) { return _mm256_mul_pd(a, b); }
+  static CORVANE_LANES_INLINE D div(D a, D b) { return _mm256_div_pd(a, b); }
+  static CORVANE_LANES_INLINE D root(D a) { return _mm256_sqrt_pd(a); }
+  static CORVANE_LANES_INLINE D greater(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
+  static CORVANE_LANES_INLINE D less(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+  static CORVANE_LANES_INLINE D both(D a, D b) { return _mm256_and_pd(a, b); }
+  static CORVANE_LANES_INLINE D either(D a, D b) { return _mm256_or_pd(a, b); }
+  static CORVANE_LANES_INLINE D butNot(D a, D b) { return _mm256_andnot_pd(b, a); }
+  static CORVANE_LANES_INLINE D flipSign(D a, D mask) {
+    return _mm256_xor_pd(a, _mm256_and_pd(mask, _mm256_set1_pd(-0.0)));
   }
+  static CORVANE_LANES_INLINE D select(D mask, D a, D b) { return _mm256_blendv_pd(b, a, mask); }
+  static CORVANE_LANES_INLINE int bits(D mask) { return _mm256_movemask_pd(mask); }
+  static CORVANE_LANES_INLINE void store(double* p, D a) { _mm256_storeu_pd(p, a); }
+  static CORVANE_LANES_INLINE D load(const double* p) { return _mm256_loadu_pd(p); }
+  static CORVANE_LANES_INLINE D widen(__m128 v, int) { return _mm256_cvtps_pd(v); }
+  static CORVANE_LANES_INLINE __m128 narrow(const D* parts) { return _mm256_cvtpd_ps(parts[0]); }
+};
 #endif
-  for (unsigned i = 0; i < sizeof(V); i += 16) {
-    __m128d half;
-    std::memcpy(&half, reinterpret_cast<const char*>(&v) + i, 16);
-    half = _mm_sqrt_pd(half);
-    std::memcpy(reinterpret_cast<char*>(&r) + i, &half, 16);
-  }
-  return r;
-}
 
-template <class V>
-CORVANE_LANES_INLINE V select(MaskOf<V> m, V a, V b) {
-  return m ? a : b;
-}
+template <class L>
+struct QuaternionLanes {
+  typename L::D w, x, y, z;
+};
 
-template <class V>
-CORVANE_LANES_INLINE MaskOf<V> finite(V v) {
-  using M = MaskOf<V>;
-  M exponent;
-  for (int i = 0; i < kLanes<V>; ++i) exponent[i] = 0x7FF0000000000000ll;
-  return ((M)v & exponent) != exponent;
-}
-
-template <class V>
-CORVANE_LANES_INLINE Quaternion lane(const QuaternionLanes<V>& q, int i) {
-  return Quaternion{q.w[i], q.x[i], q.y[i], q.z[i]};
-}
-
-// rotation_core::normalize.
-template <class V>
-CORVANE_LANES_INLINE QuaternionLanes<V> normalize(const QuaternionLanes<V>& q) {
-  const V n = root(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
-  const MaskOf<V> ok = (n > splat<V>(rotation_core::kMinQuaternionNorm)) & finite(n);
-  const V zero = splat<V>(0.0);
-  return QuaternionLanes<V>{select(ok, q.w / n, splat<V>(1.0)), select(ok, q.x / n, zero), select(ok, q.y / n, zero),
-                            select(ok, q.z / n, zero)};
+// rotation_core::normalize. A norm passes when it is above the minimum and
+// below infinity: the same lanes as "above the minimum and finite", since a
+// NaN fails both comparisons.
+template <class L>
+CORVANE_LANES_INLINE QuaternionLanes<L> normalize(const QuaternionLanes<L>& q) {
+  typedef typename L::D D;
+  const D sum = L::add(L::add(L::add(L::mul(q.w, q.w), L::mul(q.x, q.x)), L::mul(q.y, q.y)), L::mul(q.z, q.z));
+  const D n = L::root(sum);
+  const D ok = L::both(L::greater(n, L::splat(rotation_core::kMinQuaternionNorm)),
+                       L::less(n, L::splat(__builtin_inf())));
+  // The fallback's zeros are +0.0: all bits clear where the mask is.
+  return QuaternionLanes<L>{L::select(ok, L::div(q.w, n), L::splat(1.0)), L::both(ok, L::div(q.x, n)),
+                            L::both(ok, L::div(q.y, n)), L::both(ok, L::div(q.z, n))};
 }
 
 // rotation_core::fromRotation with the branch chosen per lane.
-template <class V>
-CORVANE_LANES_INLINE QuaternionLanes<V> fromRotation(V m00, V m01, V m02, V m10, V m11, V m12, V m20, V m21, V m22) {
-  using M = MaskOf<V>;
-  const V one = splat<V>(1.0);
-  const V trace = m00 + m11 + m22;
-  const M b1 = trace > splat<V>(0.0);
-  const M b2 = ~b1 & (m00 > m11) & (m00 > m22);
-  const M b3 = ~b1 & ~b2 & (m11 > m22);
-  const M b4 = ~b1 & ~b2 & ~b3;
-  const V arg = select(b1, trace + one,
-                       select(b2, one + m00 - m11 - m22, select(b3, one + m11 - m00 - m22, one + m22 - m00 - m11)));
-  const V s = splat<V>(2.0) * root(arg);
-  const V quarter = splat<V>(0.25) * s;
-  const V a = m21 - m12, b = m02 - m20, c = m10 - m01;
-  const V d = m01 + m10, e = m02 + m20, f = m12 + m21;
-  QuaternionLanes<V> q;
-  q.w = select(b1, quarter, select(b2, a, select(b3, b, c)) / s);
-  q.x = select(b2, quarter, select(b1, a, select(b3, d, e)) / s);
-  q.y = select(b3, quarter, select(b1, b, select(b2, d, f)) / s);
-  q.z = select(b4, quarter, select(b1, c, select(b2, e, f)) / s);
-  return normalize(q);
+template <class L>
+CORVANE_LANES_INLINE QuaternionLanes<L> fromRotation(typename L::D m00, typename L::D m01, typename L::D m02,
+                                                     typename L::D m10, typename L::D m11, typename L::D m12,
+                                                     typename L::D m20, typename L::D m21, typename L::D m22) {
+  typedef typename L::D D;
+  const D one = L::splat(1.0);
+  const D trace = L::add(L::add(m00, m11), m22);
+  const D b1 = L::greater(trace, L::splat(0.0));
+  const D b2 = L::butNot(L::both(L::greater(m00, m11), L::greater(m00, m22)), b1);
+  const D b3 = L::butNot(L::butNot(L::greater(m11, m22), b1), b2);
+  const D b123 = L::either(L::either(b1, b2), b3);  // the lanes of the fourth branch are the rest
+  const D arg = L::select(
+      b1, L::add(trace, one),
+      L::select(b2, L::sub(L::sub(L::add(one, m00), m11), m22),
+                L::select(b3, L::sub(L::sub(L::add(one, m11), m00), m22), L::sub(L::sub(L::add(one, m22), m00), m11))));
+  const D s = L::mul(L::splat(2.0), L::root(arg));
+  const D quarter = L::mul(L::splat(0.25), s);
+  const D a = L::sub(m21, m12), b = L::sub(m02, m20), c = L::sub(m10, m01);
+  const D d = L::add(m01, m10), e = L::add(m02, m20), f = L::add(m12, m21);
+  QuaternionLanes<L> q;
+  q.w = L::select(b1, quarter, L::div(L::select(b2, a, L::select(b3, b, c)), s));
+  q.x = L::select(b2, quarter, L::div(L::select(b1, a, L::select(b3, d, e)), s));
+  q.y = L::select(b3, quarter, L::div(L::select(b1, b, L::select(b2, d, f)), s));
+  q.z = L::select(b123, L::div(L::select(b1, c, L::select(b2, e, f)), s), quarter);
+  return normalize<L>(q);
 }
 
 // rotation_core::slerp; lanes outside the linear branch are finished by the
 // scalar code from the same normalised inputs.
-template <class V>
-CORVANE_LANES_INLINE QuaternionLanes<V> slerp(const QuaternionLanes<V>& qa, const QuaternionLanes<V>& qb, double t) {
-  using M = MaskOf<V>;
-  const QuaternionLanes<V> a = normalize(qa);
-  const QuaternionLanes<V> bn = normalize(qb);
-  V d = a.w * bn.w + a.x * bn.x + a.y * bn.y + a.z * bn.z;
-  const M flip = d < splat<V>(0.0);
-  const QuaternionLanes<V> b{select(flip, -bn.w, bn.w), select(flip, -bn.x, bn.x), select(flip, -bn.y, bn.y),
-                             select(flip, -bn.z, bn.z)};
-  d = select(flip, -d, d);
-  const V c = select(d >= splat<V>(1.0), splat<V>(1.0), select(d <= splat<V>(-1.0), splat<V>(-1.0), d));
-  const M linear = c > splat<V>(rotation_core::kLinearBlendCosine);
-  const V tt = splat<V>(t);
-  QuaternionLanes<V> r = normalize(QuaternionLanes<V>{a.w + (b.w - a.w) * tt, a.x + (b.x - a.x) * tt,
-                                                      a.y + (b.y - a.y) * tt, a.z + (b.z - a.z) * tt});
-  for (int i = 0; i < kLanes<V>; ++i) {
-    if (linear[i]) continue;
-    const Quaternion q = rotation_core::slerpNormalized(lane(a, i), lane(bn, i), t);
-    r.w[i] = q.w;
-    r.x[i] = q.x;
-    r.y[i] = q.y;
-    r.z[i] = q.z;
+template <class L>
+CORVANE_LANES_INLINE QuaternionLanes<L> slerp(const QuaternionLanes<L>& qa, const QuaternionLanes<L>& qb, double t) {
+  typedef typename L::D D;
+  const QuaternionLanes<L> a = normalize<L>(qa);
+  const QuaternionLanes<L> bn = normalize<L>(qb);
+  const D d = L::add(L::add(L::add(L::mul(a.w, bn.w), L::mul(a.x, bn.x)), L::mul(a.y, bn.y)), L::mul(a.z, bn.z));
+  const D flip = L::less(d, L::splat(0.0));
+  const QuaternionLanes<L> b{L::flipSign(bn.w, flip), L::flipSign(bn.x, flip), L::flipSign(bn.y, flip),
+                             L::flipSign(bn.z, flip)};
+  // The clamped cosine exceeds the threshold exactly where |d| does (at or
+  // above 1 it becomes 1; a NaN fails both), so the clamp is not formed here.
+  const D linear = L::greater(L::flipSign(d, flip), L::splat(rotation_core::kLinearBlendCosine));
+  const D tt = L::splat(t);
+  QuaternionLanes<L> r = normalize<L>(QuaternionLanes<L>{
+      L::add(a.w, L::mul(L::sub(b.w, a.w), tt)), L::add(a.x, L::mul(L::sub(b.x, a.x), tt)),
+      L::add(a.y, L::mul(L::sub(b.y, a.y), tt)), L::add(a.z, L::mul(L::sub(b.z, a.z), tt))});
+  constexpr int n = L::kLanes;
+  const int linearLanes = L::bits(linear);
+  if (__builtin_expect(linearLanes != (1 << n) - 1, 0)) {
+    double aw[n], ax[n], ay[n], az[n], bw[n], bx[n], by[n], bz[n], rw[n], rx[n], ry[n], rz[n];
+    L::store(aw, a.w), L::store(ax, a.x), L::store(ay, a.y), L::store(az, a.z);
+    L::store(bw, bn.w), L::store(bx, bn.x), L::store(by, bn.y), L::store(bz, bn.z);
+    L::store(rw, r.w), L::store(rx, r.x), L::store(ry, r.y), L::store(rz, r.z);
+    for (int i = 0; i < n; ++i) {
+      if (linearLanes & (1 << i)) continue;
+      const Quaternion q = rotation_core::slerpNormalized(Quaternion{aw[i], ax[i], ay[i], az[i]},
+                                                          Quaternion{bw[i], bx[i], by[i], bz[i]}, t);
+      rw[i] = q.w, rx[i] = q.x, ry[i] = q.y, rz[i] = q.z;
+    }
+    r = QuaternionLanes<L>{L::load(rw), L::load(rx), L::load(ry), L::load(rz)};
   }
   return r;
 }
