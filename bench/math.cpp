@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "math/blend.h"
+#include "math/palette_blend.h"
 #include "math/transform.h"
 
 namespace {
@@ -100,6 +101,20 @@ void BM_interpolateMatrix3x4Array(benchmark::State& state) {
 }
 // Arguments: joints, milliradians between paired joints.
 BENCHMARK(BM_interpolateMatrix3x4Array)->Args({64, 10})->Args({256, 10})->Args({64, 500})->Args({256, 500});
+
+// The blend kernel alone, without the public function's validation.
+void BM_blendRigidPalette(benchmark::State& state) {
+  const uint32_t joints = uint32_t(state.range(0));
+  std::vector<Matrix3x4> from, to, out(joints);
+  palettes(joints, double(state.range(1)) / 1000, &from, &to);
+  for (auto _ : state) {
+    blendRigidPalette(from.data(), to.data(), joints, 0.4, out.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["ns/joint"] =
+      benchmark::Counter(double(joints), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_blendRigidPalette)->Args({256, 10})->Args({256, 500});
 
 void BM_hashMatrix3x4Array(benchmark::State& state) {
   std::vector<Matrix3x4> from, to;

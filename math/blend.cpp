@@ -5,7 +5,7 @@
 #include "math/palette_blend.h"
 #include "math/palette_lanes.h"
 #include "math/quaternion.h"
-#include "math/rigidity_core.h"
+#include "math/rigidity_lanes.h"
 #include "math/rotation_core.h"
 #include "math/transform.h"
 
@@ -69,6 +69,10 @@ void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t 
   palette_lanes::blendPalette<rotation_lanes::Sse2Lanes>(from, to, count, t, out);
 }
 
+bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
+  return rigidity_lanes::allRigid<rotation_lanes::Sse2Lanes>(from, to, count);
+}
+
 void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
   if (avxPaletteBlendAvailable()) blendRigidPaletteAvx(from, to, count, t, out);
   else blendRigidPaletteSse2(from, to, count, t, out);
@@ -78,8 +82,7 @@ bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint3
                                Matrix3x4* out) {
   if (from == nullptr || to == nullptr || out == nullptr) return false;
   if (count == 0 || count > kMaxPaletteJoints || !isFiniteDouble(t)) return false;
-  bool rigid = true;
-  for (uint32_t i = 0; i < count; ++i) rigid &= rigidity_core::isRigid(from[i]) & rigidity_core::isRigid(to[i]);
+  const bool rigid = avxPaletteBlendAvailable() ? palettesAreRigidAvx(from, to, count) : palettesAreRigidSse2(from, to, count);
   if (!rigid) return false;
   blendRigidPalette(from, to, count, t, out);
   return true;

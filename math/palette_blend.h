@@ -21,3 +21,9 @@ void fnv1a64Pair(const void* a, const void* b, size_t length, uint64_t* ha, uint
 void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 bool avxPaletteBlendAvailable();
+
+// The validation of interpolateMatrix3x4Array: every from[i] and to[i] below
+// count passes isRigidMatrix3x4. The AVX one, like the AVX kernel, only when
+// avxPaletteBlendAvailable().
+bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count);
+bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count);

@@ -1,6 +1,6 @@
-// The palette blend kernel compiled for AVX: four joints per instruction,
-// chosen at run time only on processors (and systems) that support it. The
-// lanes perform the same IEEE operations as the baseline kernel; AVX adds no
+// The palette blend kernel and its validation compiled for AVX: four joints
+// per instruction, chosen at run time only on processors (and systems) that
+// support it. The lanes perform the same IEEE operations as the baseline kernel; AVX adds no
 // fused multiply-add, so every result is the same bit for bit.
 //
 // Everything with external linkage is included before the target switch, so
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "math/palette_blend.h"
+#include "math/rigidity_core.h"
 #include "math/rotation_core.h"
 #include "math/types.h"
 
@@ -20,10 +21,15 @@
 #pragma GCC target("avx")
 #define CORVANE_LANES_AVX 1
 #include "math/palette_lanes.h"
+#include "math/rigidity_lanes.h"
 
 __attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count,
                                                          double t, Matrix3x4* out) {
   palette_lanes::blendPalette<rotation_lanes::AvxLanes>(from, to, count, t, out);
+}
+
+__attribute__((target("avx"))) bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
+  return rigidity_lanes::allRigid<rotation_lanes::AvxLanes>(from, to, count);
 }
 #pragma GCC pop_options
 

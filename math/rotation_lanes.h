@@ -37,6 +37,8 @@ struct Sse2Lanes {
   static CORVANE_LANES_INLINE D root(D a) { return _mm_sqrt_pd(a); }
   static CORVANE_LANES_INLINE D greater(D a, D b) { return _mm_cmpgt_pd(a, b); }
   static CORVANE_LANES_INLINE D less(D a, D b) { return _mm_cmplt_pd(a, b); }
+  static CORVANE_LANES_INLINE D atMost(D a, D b) { return _mm_cmple_pd(a, b); }
+  static CORVANE_LANES_INLINE D magnitude(D a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
   static CORVANE_LANES_INLINE D both(D a, D b) { return _mm_and_pd(a, b); }
   static CORVANE_LANES_INLINE D either(D a, D b) { return _mm_or_pd(a, b); }
   static CORVANE_LANES_INLINE D butNot(D a, D b) { return _mm_andnot_pd(b, a); }  // a and not b
@@ -68,6 +70,8 @@ struct AvxLanes {
   static CORVANE_LANES_INLINE D root(D a) { return _mm256_sqrt_pd(a); }
   static CORVANE_LANES_INLINE D greater(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
   static CORVANE_LANES_INLINE D less(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
+  static CORVANE_LANES_INLINE D atMost(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LE_OQ); }
+  static CORVANE_LANES_INLINE D magnitude(D a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
   static CORVANE_LANES_INLINE D both(D a, D b) { return _mm256_and_pd(a, b); }
   static CORVANE_LANES_INLINE D either(D a, D b) { return _mm256_or_pd(a, b); }
   static CORVANE_LANES_INLINE D butNot(D a, D b) { return _mm256_andnot_pd(b, a); }

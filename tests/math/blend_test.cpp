@@ -304,9 +304,65 @@ TEST(PaletteKernels, EveryKernelEqualsTheComposedScalarBlend) {
         std::vector<Matrix3x4> inPlace = pt;
         kernel.second(pf.data(), inPlace.data(), count, t, inPlace.data());
         EXPECT_EQ(std::memcmp(inPlace.data(), expected.data(), count * sizeof(Matrix3x4)), 0) << kernel.first;
+        inPlace = pf;
+        kernel.second(inPlace.data(), pt.data(), count, t, inPlace.data());
+        EXPECT_EQ(std::memcmp(inPlace.data(), expected.data(), count * sizeof(Matrix3x4)), 0) << kernel.first;
       }
     }
   }
+}
+
+// One joint disturbed near a tolerance, or made non-finite or mirrored, at any
+// place of any palette length: every validation path refuses exactly when the
+// scalar test fails some joint.
+TEST(PaletteValidation, EveryPathGivesTheScalarVerdict) {
+  typedef bool (*Validator)(const Matrix3x4*, const Matrix3x4*, uint32_t);
+  std::vector<std::pair<const char*, Validator>> validators = {
+      {"sse2", palettesAreRigidSse2}, {"public", [](const Matrix3x4* f, const Matrix3x4* g, uint32_t n) {
+         Matrix3x4 out[kMaxPaletteJoints];
+         return interpolateMatrix3x4Array(f, g, n, 0.5, out);
+       }}};
+  if (avxPaletteBlendAvailable()) validators.push_back({"avx", palettesAreRigidAvx});
+  ref::Random random(14);
+  std::vector<ref::Mat3> rotations;
+  for (int j = 0; j < 256; ++j) rotations.push_back(random.rotation());
+  const std::vector<Matrix3x4> from = palette(random, rotations), to = palette(random, rotations);
+  const uint32_t counts[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 255, 256};
+  const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity()};
+  int accepted = 0, refused = 0;
+  for (int trial = 0; trial < 4000; ++trial) {
+    const uint32_t count = counts[trial % 11];
+    const uint32_t at = uint32_t(random.uniform(0, count - 0.001L));
+    std::vector<Matrix3x4> f = from, g = to;
+    Matrix3x4& m = (trial / 11) % 2 ? g[at] : f[at];
+    const int row = trial % 3, other = (trial + 1) % 3;
+    const double edge = (trial % 2 ? 0.01 : -0.01) + double(random.uniform(-2e-6L, 2e-6L));
+    switch ((trial / 22) % 5) {
+      case 0:  // every linear element moved by up to about the tolerances
+        for (int k : {0, 1, 2, 4, 5, 6, 8, 9, 10}) m.m[k] += float(random.uniform(-0.008L, 0.008L));
+        break;
+      case 1:  // one row's squared length at the edge of its tolerance
+        for (int c = 0; c < 3; ++c) m.m[4 * row + c] = float(m.m[4 * row + c] * std::sqrt(1.0 + edge));
+        break;
+      case 2:  // two rows' dot product at the edge of its tolerance
+        for (int c = 0; c < 3; ++c) m.m[4 * row + c] = float(m.m[4 * row + c] + edge * m.m[4 * other + c]);
+        break;
+      case 3:  // any element not finite
+        m.m[trial % 12] = specials[trial % 3];
+        break;
+      default:  // mirrored: rows and angles intact, determinant -1
+        for (int c = 0; c < 3; ++c) m.m[4 * row + c] = -m.m[4 * row + c];
+        break;
+    }
+    bool expected = true;
+    for (uint32_t j = 0; j < count; ++j) expected &= isRigidMatrix3x4(f[j]) && isRigidMatrix3x4(g[j]);
+    (expected ? accepted : refused) += 1;
+    for (const auto& validator : validators)
+      EXPECT_EQ(validator.second(f.data(), g.data(), count), expected) << validator.first << " trial " << trial;
+  }
+  EXPECT_GT(accepted, 500);
+  EXPECT_GT(refused, 1500);
 }
 
 // Two chains in one pass give what two separate passes give, from any start.
