@@ -66,7 +66,7 @@ bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, 
 }
 
 void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
-  palette_lanes::blendPalette<rotation_lanes::Sse2Lanes>(from, to, count, t, out);
+  palette_lanes::blendPalette<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(from, to, count, t, out);
 }
 
 bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {

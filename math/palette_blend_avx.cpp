@@ -25,7 +25,7 @@
 
 __attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count,
                                                          double t, Matrix3x4* out) {
-  palette_lanes::blendPalette<rotation_lanes::AvxLanes>(from, to, count, t, out);
+  palette_lanes::blendPalette<rotation_lanes::Twice<rotation_lanes::AvxLanes>>(from, to, count, t, out);
 }
 
 __attribute__((target("avx"))) bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {

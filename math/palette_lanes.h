@@ -1,5 +1,5 @@
-// The palette blend kernel: joints in groups of four, one per float lane
-// (one per double lane of `L`, in 4 / L::kLanes parts), every lane bit for bit
+// The palette blend kernel: joints in groups, one per double lane of `L`
+// (in several registers when a group is wider), every lane bit for bit
 // the scalar blend of its pair. Internal linkage, like rotation_lanes.h, so
 // that a file compiled for another instruction set keeps its own copy.
 #pragma once
@@ -12,26 +12,36 @@
 namespace {
 namespace palette_lanes {
 
-constexpr uint32_t kGroup = 4;
+// Joints per group: four (one float register per element), or one double
+// register's worth when that is more.
+template <class L>
+constexpr uint32_t kGroup = L::kLanes > 4 ? L::kLanes : 4;
 
-// Four consecutive joints. Every input of the group is read before the first
-// output is written: out may be from or to.
+// Element k of the group's joints in part p, widened.
+template <class L, int kQuads>
+CORVANE_LANES_INLINE typename L::D element(const joint_lanes::FourJoints* j, int k, int p) {
+  __m128 v[kQuads];
+  for (int q = 0; q < kQuads; ++q) v[q] = j[q].e[k];
+  return L::widen(v, p);
+}
+
+// kGroup<L> consecutive joints. Every input of the group is read before the
+// first output is written: out may be from or to.
 template <class L>
 CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to, double t, Matrix3x4* out) {
   using namespace rotation_lanes;
   typedef typename L::D D;
-  constexpr int kParts = kGroup / L::kLanes;
-  const joint_lanes::FourJoints f = joint_lanes::load(from), g = joint_lanes::load(to);
+  constexpr int kQuads = kGroup<L> / 4, kParts = kGroup<L> / L::kLanes;
+  joint_lanes::FourJoints f[kQuads], g[kQuads];
+  for (int q = 0; q < kQuads; ++q) f[q] = joint_lanes::load(from + 4 * q), g[q] = joint_lanes::load(to + 4 * q);
+  auto from_ = [&](int k, int p) { return element<L, kQuads>(f, k, p); };
+  auto to_ = [&](int k, int p) { return element<L, kQuads>(g, k, p); };
   D rotation[9][kParts];
   for (int p = 0; p < kParts; ++p) {
-    const QuaternionLanes<L> qf =
-        fromRotation<L>(L::widen(f.e[0], p), L::widen(f.e[1], p), L::widen(f.e[2], p), L::widen(f.e[4], p),
-                        L::widen(f.e[5], p), L::widen(f.e[6], p), L::widen(f.e[8], p), L::widen(f.e[9], p),
-                        L::widen(f.e[10], p));
-    const QuaternionLanes<L> qt =
-        fromRotation<L>(L::widen(g.e[0], p), L::widen(g.e[1], p), L::widen(g.e[2], p), L::widen(g.e[4], p),
-                        L::widen(g.e[5], p), L::widen(g.e[6], p), L::widen(g.e[8], p), L::widen(g.e[9], p),
-                        L::widen(g.e[10], p));
+    const QuaternionLanes<L> qf = fromRotation<L>(from_(0, p), from_(1, p), from_(2, p), from_(4, p), from_(5, p),
+                                                  from_(6, p), from_(8, p), from_(9, p), from_(10, p));
+    const QuaternionLanes<L> qt = fromRotation<L>(to_(0, p), to_(1, p), to_(2, p), to_(4, p), to_(5, p), to_(6, p),
+                                                  to_(8, p), to_(9, p), to_(10, p));
     const QuaternionLanes<L> q = normalize<L>(slerp<L>(qf, qt, t));
     const D one = L::splat(1.0), two = L::splat(2.0);
     const D w = q.w, x = q.x, y = q.y, z = q.z;
@@ -45,17 +55,19 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
     rotation[7][p] = L::mul(two, L::add(L::mul(y, z), L::mul(w, x)));
     rotation[8][p] = L::sub(one, L::mul(two, L::add(L::mul(x, x), L::mul(y, y))));
   }
-  joint_lanes::FourJoints r;
-  for (int k = 0; k < 9; ++k) r.e[4 * (k / 3) + k % 3] = L::narrow(rotation[k]);
+  joint_lanes::FourJoints r[kQuads];
+  for (int q = 0; q < kQuads; ++q)
+    for (int k = 0; k < 9; ++k) r[q].e[4 * (k / 3) + k % 3] = L::narrow(rotation[k], q);
   // Translation: from + (to - from) * t with the difference taken in 32-bit.
   const D tt = L::splat(t);
   for (int row = 0; row < 3; ++row) {
-    const __m128 start = f.e[4 * row + 3], delta = _mm_sub_ps(g.e[4 * row + 3], start);
+    __m128 start[kQuads], delta[kQuads];
+    for (int q = 0; q < kQuads; ++q) start[q] = f[q].e[4 * row + 3], delta[q] = _mm_sub_ps(g[q].e[4 * row + 3], start[q]);
     D blended[kParts];
     for (int p = 0; p < kParts; ++p) blended[p] = L::add(L::widen(start, p), L::mul(L::widen(delta, p), tt));
-    r.e[4 * row + 3] = L::narrow(blended);
+    for (int q = 0; q < kQuads; ++q) r[q].e[4 * row + 3] = L::narrow(blended, q);
   }
-  joint_lanes::store(r, out);
+  for (int q = 0; q < kQuads; ++q) joint_lanes::store(r[q], out + 4 * q);
 }
 
 // The whole palette; a last partial group is blended from copies, its spare
@@ -63,11 +75,12 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
 template <class L>
 CORVANE_LANES_INLINE void blendPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t,
                                        Matrix3x4* out) {
+  constexpr uint32_t n = kGroup<L>;
   uint32_t i = 0;
-  for (; i + kGroup <= count; i += kGroup) blendGroup<L>(from + i, to + i, t, out + i);
+  for (; i + n <= count; i += n) blendGroup<L>(from + i, to + i, t, out + i);
   if (i == count) return;
-  Matrix3x4 f[kGroup], g[kGroup], r[kGroup];
-  for (uint32_t j = 0; j < kGroup; ++j) {
+  Matrix3x4 f[n], g[n], r[n];
+  for (uint32_t j = 0; j < n; ++j) {
     const uint32_t k = i + j < count ? i + j : count - 1;
     f[j] = from[k];
     g[j] = to[k];

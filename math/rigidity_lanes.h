@@ -29,9 +29,9 @@ CORVANE_LANES_INLINE typename L::D within(typename L::D v, double limit) {
 template <class L>
 CORVANE_LANES_INLINE int rotationBits(const joint_lanes::FourJoints& j, __m128 det, int part) {
   typedef typename L::D D;
-  const D a0 = L::widen(j.e[0], part), a1 = L::widen(j.e[1], part), a2 = L::widen(j.e[2], part);
-  const D b0 = L::widen(j.e[4], part), b1 = L::widen(j.e[5], part), b2 = L::widen(j.e[6], part);
-  const D c0 = L::widen(j.e[8], part), c1 = L::widen(j.e[9], part), c2 = L::widen(j.e[10], part);
+  const D a0 = L::widen(&j.e[0], part), a1 = L::widen(&j.e[1], part), a2 = L::widen(&j.e[2], part);
+  const D b0 = L::widen(&j.e[4], part), b1 = L::widen(&j.e[5], part), b2 = L::widen(&j.e[6], part);
+  const D c0 = L::widen(&j.e[8], part), c1 = L::widen(&j.e[9], part), c2 = L::widen(&j.e[10], part);
   const D one = L::splat(1.0);
   D ok = within<L>(L::sub(dot<L>(a0, a1, a2, a0, a1, a2), one), rigidity_core::kRowLengthTolerance);
   ok = L::both(ok, within<L>(L::sub(dot<L>(b0, b1, b2, b0, b1, b2), one), rigidity_core::kRowLengthTolerance));
@@ -39,7 +39,7 @@ CORVANE_LANES_INLINE int rotationBits(const joint_lanes::FourJoints& j, __m128 d
   ok = L::both(ok, within<L>(dot<L>(a0, a1, a2, b0, b1, b2), rigidity_core::kOrthogonalityTolerance));
   ok = L::both(ok, within<L>(dot<L>(a0, a1, a2, c0, c1, c2), rigidity_core::kOrthogonalityTolerance));
   ok = L::both(ok, within<L>(dot<L>(b0, b1, b2, c0, c1, c2), rigidity_core::kOrthogonalityTolerance));
-  ok = L::both(ok, within<L>(L::sub(L::widen(det, part), one), rigidity_core::kDeterminantTolerance));
+  ok = L::both(ok, within<L>(L::sub(L::widen(&det, part), one), rigidity_core::kDeterminantTolerance));
   return L::bits(ok) << (part * L::kLanes);
 }
 

@@ -47,13 +47,14 @@ struct Sse2Lanes {
   static CORVANE_LANES_INLINE int bits(D mask) { return _mm_movemask_pd(mask); }
   static CORVANE_LANES_INLINE void store(double* p, D a) { _mm_storeu_pd(p, a); }
   static CORVANE_LANES_INLINE D load(const double* p) { return _mm_loadu_pd(p); }
-  // Floats `part` * 2 and `part` * 2 + 1 of four, widened.
-  static CORVANE_LANES_INLINE D widen(__m128 v, int part) {
-    return _mm_cvtps_pd(part == 0 ? v : _mm_movehl_ps(v, v));
+  // Joints 2 * part and 2 * part + 1 of register `v` of a group of four
+  // joints per float register, widened.
+  static CORVANE_LANES_INLINE D widen(const __m128* v, int part) {
+    return _mm_cvtps_pd(part % 2 == 0 ? v[part / 2] : _mm_movehl_ps(v[part / 2], v[part / 2]));
   }
-  // Four doubles from two registers, each rounded to 32-bit.
-  static CORVANE_LANES_INLINE __m128 narrow(const D* parts) {
-    return _mm_movelh_ps(_mm_cvtpd_ps(parts[0]), _mm_cvtpd_ps(parts[1]));
+  // Joints 4 * quad to 4 * quad + 3 of a group, each rounded to 32-bit.
+  static CORVANE_LANES_INLINE __m128 narrow(const D* parts, int quad) {
+    return _mm_movelh_ps(_mm_cvtpd_ps(parts[2 * quad]), _mm_cvtpd_ps(parts[2 * quad + 1]));
   }
 };
 
@@ -82,10 +83,54 @@ struct AvxLanes {
   static CORVANE_LANES_INLINE int bits(D mask) { return _mm256_movemask_pd(mask); }
   static CORVANE_LANES_INLINE void store(double* p, D a) { _mm256_storeu_pd(p, a); }
   static CORVANE_LANES_INLINE D load(const double* p) { return _mm256_loadu_pd(p); }
-  static CORVANE_LANES_INLINE D widen(__m128 v, int) { return _mm256_cvtps_pd(v); }
-  static CORVANE_LANES_INLINE __m128 narrow(const D* parts) { return _mm256_cvtpd_ps(parts[0]); }
+  static CORVANE_LANES_INLINE D widen(const __m128* v, int part) { return _mm256_cvtps_pd(v[part]); }
+  static CORVANE_LANES_INLINE __m128 narrow(const D* parts, int quad) { return _mm256_cvtpd_ps(parts[quad]); }
 };
 #endif
+
+// Two registers of `I` side by side, each operation applied to both: two
+// independent chains in program order, so that one's long divisions and
+// roots overlap the other's work.
+template <class I>
+struct Twice {
+  struct D {
+    typename I::D lo, hi;
+  };
+  static constexpr int kLanes = 2 * I::kLanes;
+#define CORVANE_TWICE_1(name) \
+  static CORVANE_LANES_INLINE D name(D a) { return D{I::name(a.lo), I::name(a.hi)}; }
+#define CORVANE_TWICE_2(name) \
+  static CORVANE_LANES_INLINE D name(D a, D b) { return D{I::name(a.lo, b.lo), I::name(a.hi, b.hi)}; }
+  CORVANE_TWICE_2(add)
+  CORVANE_TWICE_2(sub)
+  CORVANE_TWICE_2(mul)
+  CORVANE_TWICE_2(div)
+  CORVANE_TWICE_1(root)
+  CORVANE_TWICE_2(greater)
+  CORVANE_TWICE_2(less)
+  CORVANE_TWICE_2(atMost)
+  CORVANE_TWICE_1(magnitude)
+  CORVANE_TWICE_2(both)
+  CORVANE_TWICE_2(either)
+  CORVANE_TWICE_2(butNot)
+  CORVANE_TWICE_2(flipSign)
+#undef CORVANE_TWICE_1
+#undef CORVANE_TWICE_2
+  static CORVANE_LANES_INLINE D splat(double v) { return D{I::splat(v), I::splat(v)}; }
+  static CORVANE_LANES_INLINE D select(D m, D a, D b) { return D{I::select(m.lo, a.lo, b.lo), I::select(m.hi, a.hi, b.hi)}; }
+  static CORVANE_LANES_INLINE int bits(D m) { return I::bits(m.lo) | I::bits(m.hi) << I::kLanes; }
+  static CORVANE_LANES_INLINE void store(double* p, D a) { I::store(p, a.lo), I::store(p + I::kLanes, a.hi); }
+  static CORVANE_LANES_INLINE D load(const double* p) { return D{I::load(p), I::load(p + I::kLanes)}; }
+  static CORVANE_LANES_INLINE D widen(const __m128* v, int part) { return D{I::widen(v, 2 * part), I::widen(v, 2 * part + 1)}; }
+  static CORVANE_LANES_INLINE __m128 narrow(const D* parts, int quad) {
+    typename I::D inner[4 / I::kLanes];
+    for (int k = 0; k < 4 / I::kLanes; ++k) {
+      const int index = quad * (4 / I::kLanes) + k;
+      inner[k] = index % 2 == 0 ? parts[index / 2].lo : parts[index / 2].hi;
+    }
+    return I::narrow(inner, 0);
+  }
+};
 
 template <class L>
 struct QuaternionLanes {
