@@ -172,11 +172,18 @@ CORVANE_LANES_INLINE QuaternionLanes<L> fromRotation(typename L::D m00, typename
   const D quarter = L::mul(L::splat(0.25), s);
   const D a = L::sub(m21, m12), b = L::sub(m02, m20), c = L::sub(m10, m01);
   const D d = L::add(m01, m10), e = L::add(m02, m20), f = L::add(m12, m21);
+  // In every lane one component is the quarter and three are quotients by s:
+  // the numerators of the three, in component order, are divided once each
+  // and then put in their places.
+  const D b12 = L::either(b1, b2);
+  const D r1 = L::div(L::select(b12, a, L::select(b3, b, c)), s);
+  const D r2 = L::div(L::select(b1, b, L::select(b12, d, L::select(b3, d, e))), s);
+  const D r3 = L::div(L::select(b1, c, L::select(b2, e, f)), s);
   QuaternionLanes<L> q;
-  q.w = L::select(b1, quarter, L::div(L::select(b2, a, L::select(b3, b, c)), s));
-  q.x = L::select(b2, quarter, L::div(L::select(b1, a, L::select(b3, d, e)), s));
-  q.y = L::select(b3, quarter, L::div(L::select(b1, b, L::select(b2, d, f)), s));
-  q.z = L::select(b123, L::div(L::select(b1, c, L::select(b2, e, f)), s), quarter);
+  q.w = L::select(b1, quarter, r1);
+  q.x = L::select(b1, r1, L::select(b2, quarter, r2));
+  q.y = L::select(b12, r2, L::select(b3, quarter, r3));
+  q.z = L::select(b123, r3, quarter);
   return normalize<L>(q);
 }
 
