@@ -6,6 +6,10 @@
 
 #include "math/types.h"
 
+#ifndef CORVANE_LANES_UNROLL
+#define CORVANE_LANES_UNROLL _Pragma("GCC unroll 16")  // short loops over registers, unrolled whole
+#endif
+
 namespace {
 namespace joint_lanes {
 
@@ -16,6 +20,7 @@ struct FourJoints {
 // Reads all 48 floats of m[0] to m[3].
 inline __attribute__((always_inline)) FourJoints load(const Matrix3x4* m) {
   FourJoints j;
+  CORVANE_LANES_UNROLL
   for (int r = 0; r < 3; ++r) {
     __m128 a = _mm_loadu_ps(m[0].m + 4 * r), b = _mm_loadu_ps(m[1].m + 4 * r);
     __m128 c = _mm_loadu_ps(m[2].m + 4 * r), d = _mm_loadu_ps(m[3].m + 4 * r);
@@ -27,6 +32,7 @@ inline __attribute__((always_inline)) FourJoints load(const Matrix3x4* m) {
 
 // Writes all 48 floats of m[0] to m[3].
 inline __attribute__((always_inline)) void store(const FourJoints& j, Matrix3x4* m) {
+  CORVANE_LANES_UNROLL
   for (int r = 0; r < 3; ++r) {
     __m128 a = j.e[4 * r], b = j.e[4 * r + 1], c = j.e[4 * r + 2], d = j.e[4 * r + 3];
     _MM_TRANSPOSE4_PS(a, b, c, d);

@@ -21,6 +21,7 @@ constexpr uint32_t kGroup = L::kLanes > 4 ? L::kLanes : 4;
 template <class L, int kQuads>
 CORVANE_LANES_INLINE typename L::D element(const joint_lanes::FourJoints* j, int k, int p) {
   __m128 v[kQuads];
+  CORVANE_LANES_UNROLL
   for (int q = 0; q < kQuads; ++q) v[q] = j[q].e[k];
   return L::widen(v, p);
 }
@@ -33,10 +34,12 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
   typedef typename L::D D;
   constexpr int kQuads = kGroup<L> / 4, kParts = kGroup<L> / L::kLanes;
   joint_lanes::FourJoints f[kQuads], g[kQuads];
+  CORVANE_LANES_UNROLL
   for (int q = 0; q < kQuads; ++q) f[q] = joint_lanes::load(from + 4 * q), g[q] = joint_lanes::load(to + 4 * q);
   auto from_ = [&](int k, int p) { return element<L, kQuads>(f, k, p); };
   auto to_ = [&](int k, int p) { return element<L, kQuads>(g, k, p); };
   D rotation[9][kParts];
+  CORVANE_LANES_UNROLL
   for (int p = 0; p < kParts; ++p) {
     const QuaternionLanes<L> qf = fromRotation<L>(from_(0, p), from_(1, p), from_(2, p), from_(4, p), from_(5, p),
                                                   from_(6, p), from_(8, p), from_(9, p), from_(10, p));
@@ -56,17 +59,24 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
     rotation[8][p] = L::sub(one, L::mul(two, L::add(L::mul(x, x), L::mul(y, y))));
   }
   joint_lanes::FourJoints r[kQuads];
+  CORVANE_LANES_UNROLL
   for (int q = 0; q < kQuads; ++q)
+    CORVANE_LANES_UNROLL
     for (int k = 0; k < 9; ++k) r[q].e[4 * (k / 3) + k % 3] = L::narrow(rotation[k], q);
   // Translation: from + (to - from) * t with the difference taken in 32-bit.
   const D tt = L::splat(t);
+  CORVANE_LANES_UNROLL
   for (int row = 0; row < 3; ++row) {
     __m128 start[kQuads], delta[kQuads];
+    CORVANE_LANES_UNROLL
     for (int q = 0; q < kQuads; ++q) start[q] = f[q].e[4 * row + 3], delta[q] = _mm_sub_ps(g[q].e[4 * row + 3], start[q]);
     D blended[kParts];
+    CORVANE_LANES_UNROLL
     for (int p = 0; p < kParts; ++p) blended[p] = L::add(L::widen(start, p), L::mul(L::widen(delta, p), tt));
+    CORVANE_LANES_UNROLL
     for (int q = 0; q < kQuads; ++q) r[q].e[4 * row + 3] = L::narrow(blended, q);
   }
+  CORVANE_LANES_UNROLL
   for (int q = 0; q < kQuads; ++q) joint_lanes::store(r[q], out + 4 * q);
 }
 

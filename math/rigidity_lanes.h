@@ -47,10 +47,17 @@ CORVANE_LANES_INLINE int rotationBits(const joint_lanes::FourJoints& j, __m128 d
 template <class L>
 CORVANE_LANES_INLINE int rigidBits(const Matrix3x4* m) {
   const joint_lanes::FourJoints j = joint_lanes::load(m);
-  const __m128i exponent = _mm_set1_epi32(0x7F800000);
-  __m128i notFinite = _mm_setzero_si128();
-  for (int k = 0; k < 12; ++k)
-    notFinite = _mm_or_si128(notFinite, _mm_cmpeq_epi32(_mm_and_si128(_mm_castps_si128(j.e[k]), exponent), exponent));
+  // x - x is +0 for a finite x and NaN for an infinite or NaN one, and a sum
+  // with a NaN term is NaN: a joint's sum is 0 exactly when all twelve of its
+  // elements are finite.
+  __m128 zeros[12];
+  CORVANE_LANES_UNROLL
+  for (int k = 0; k < 12; ++k) zeros[k] = _mm_sub_ps(j.e[k], j.e[k]);
+  CORVANE_LANES_UNROLL
+  for (int k = 0; k < 6; ++k) zeros[k] = _mm_add_ps(zeros[k], zeros[k + 6]);
+  CORVANE_LANES_UNROLL
+  for (int k = 0; k < 3; ++k) zeros[k] = _mm_add_ps(zeros[k], zeros[k + 3]);
+  const __m128 sum = _mm_add_ps(_mm_add_ps(zeros[0], zeros[1]), zeros[2]);
   // The determinant in 32-bit, as the scalar test forms it.
   const __m128* e = j.e;
   const __m128 minor0 = _mm_sub_ps(_mm_mul_ps(e[5], e[10]), _mm_mul_ps(e[6], e[9]));
@@ -58,8 +65,9 @@ CORVANE_LANES_INLINE int rigidBits(const Matrix3x4* m) {
   const __m128 minor2 = _mm_sub_ps(_mm_mul_ps(e[4], e[9]), _mm_mul_ps(e[5], e[8]));
   const __m128 det =
       _mm_add_ps(_mm_sub_ps(_mm_mul_ps(e[0], minor0), _mm_mul_ps(e[1], minor1)), _mm_mul_ps(e[2], minor2));
-  int bits = ~_mm_movemask_ps(_mm_castsi128_ps(notFinite)) & 0xF;
+  const int bits = _mm_movemask_ps(_mm_cmpeq_ps(sum, _mm_setzero_ps()));
   int rows = 0;
+  CORVANE_LANES_UNROLL
   for (int part = 0; part < 4 / L::kLanes; ++part) rows |= rotationBits<L>(j, det, part);
   return bits & rows;
 }

@@ -20,6 +20,9 @@
 // The kernels are chains of small functions over registers; they must be
 // inlined to keep the values in registers.
 #define CORVANE_LANES_INLINE inline __attribute__((always_inline))
+#ifndef CORVANE_LANES_UNROLL
+#define CORVANE_LANES_UNROLL _Pragma("GCC unroll 16")  // short loops over registers, unrolled whole
+#endif
 
 namespace {
 namespace rotation_lanes {
@@ -124,6 +127,7 @@ struct Twice {
   static CORVANE_LANES_INLINE D widen(const __m128* v, int part) { return D{I::widen(v, 2 * part), I::widen(v, 2 * part + 1)}; }
   static CORVANE_LANES_INLINE __m128 narrow(const D* parts, int quad) {
     typename I::D inner[4 / I::kLanes];
+    CORVANE_LANES_UNROLL
     for (int k = 0; k < 4 / I::kLanes; ++k) {
       const int index = quad * (4 / I::kLanes) + k;
       inner[k] = index % 2 == 0 ? parts[index / 2].lo : parts[index / 2].hi;
