@@ -1,7 +1,8 @@
 // The palette blend's rotation arithmetic for several joints at once, one
 // joint per double lane of a register, written with the instruction set's own
-// operations. `L` is a lane set: Sse2Lanes (two joints per register) or, in a
-// file compiled for AVX that defines CORVANE_LANES_AVX, AvxLanes (four). Each
+// operations. `L` is a lane set: Sse2Lanes (two joints per register), in a
+// file compiled for AVX that defines CORVANE_LANES_AVX AvxLanes (four), or
+// Twice<> of either (two registers side by side). Each
 // lane performs exactly the operations of rotation_core.h in the same order
 // (an IEEE operation gives the same result in a lane as in a scalar
 // register), so a register gives bit for bit the results of the scalar blends.
