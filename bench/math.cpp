@@ -102,19 +102,22 @@ void BM_interpolateMatrix3x4Array(benchmark::State& state) {
 // Arguments: joints, milliradians between paired joints.
 BENCHMARK(BM_interpolateMatrix3x4Array)->Args({64, 10})->Args({256, 10})->Args({64, 500})->Args({256, 500});
 
-// The blend kernel alone, without the public function's validation.
-void BM_blendRigidPalette(benchmark::State& state) {
+// The blend kernels alone, without the public function's validation: the one
+// chosen for this processor, and the baseline one every x86-64 has.
+template <void (*kKernel)(const Matrix3x4*, const Matrix3x4*, uint32_t, double, Matrix3x4*)>
+void BM_paletteKernel(benchmark::State& state) {
   const uint32_t joints = uint32_t(state.range(0));
   std::vector<Matrix3x4> from, to, out(joints);
   palettes(joints, double(state.range(1)) / 1000, &from, &to);
   for (auto _ : state) {
-    blendRigidPalette(from.data(), to.data(), joints, 0.4, out.data());
+    kKernel(from.data(), to.data(), joints, 0.4, out.data());
     benchmark::ClobberMemory();
   }
   state.counters["ns/joint"] =
       benchmark::Counter(double(joints), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_blendRigidPalette)->Args({256, 10})->Args({256, 500});
+BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPalette)->Name("BM_blendRigidPalette")->Args({256, 10})->Args({256, 500});
+BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPaletteSse2)->Name("BM_blendRigidPaletteSse2")->Args({256, 10});
 
 void BM_hashMatrix3x4Array(benchmark::State& state) {
   std::vector<Matrix3x4> from, to;
