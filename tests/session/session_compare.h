@@ -18,6 +18,6 @@ double reduction(double without, double with);
 
 // Prints the table and one line per bound (PASS/FAIL, or "reported" for rows
 // without a bound) to `out`; returns the number of bounds not met. A bounded
-// row missing from either summary counts as not met, except the skeleton-joint
-// and shadow rows, which are bounded only when the session had them.
+// row missing from either summary counts as not met (only the camera cut is
+// bounded just when the session had one).
 int compareSessions(const SessionSummary& without, const SessionSummary& with, FILE* out);

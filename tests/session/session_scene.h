@@ -13,6 +13,8 @@
 //   joints = 64          # joints per skinned character
 //   casters = 24         # entries of each shadow caster list
 //   threads = 2          # renderer threads sharing the per-model calls
+//   hands = 1            # first-person models (hands) drawn each frame
+//   churn_every = 0      # frames between world models coming and going; 0: never
 //   seed = 1             # jitter sequence
 //   report_every = 0     # frames between progress reports on the console; 0: none
 #pragma once
@@ -29,6 +31,8 @@ struct SessionScene {
   uint32_t joints = 64;
   uint32_t casters = 24;
   uint32_t threads = 2;
+  uint32_t hands = 1;
+  uint64_t churnEvery = 0;
   uint64_t seed = 1;
   uint64_t reportEvery = 0;
 };

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "tests/session/session_models.h"
+#include "tests/session/win_renderer.h"
 #include "tests/session/win_timing.h"
 #include "tests/standin/standin_clock.h"
 
@@ -52,6 +54,37 @@ const char* cameraRow(const SessionScene& scene, const SessionFrame& f) {
   return kCameraMotions[cameraMotion(shown)];
 }
 
+// The renderer threads' shares of a frame's calls, each call timed.
+uint64_t drawShare(uint32_t thread, uint32_t threads) {
+  uint64_t spent = 0;
+  for (size_t i = thread, n = sessionDrawnItems(); i < n; i += threads) {
+    const uint64_t start = ticksNow();
+    drawSessionItem(i);
+    spent += ticksNow() - start;
+  }
+  return spent;
+}
+
+uint64_t shadowShare(uint32_t thread, uint32_t threads) {
+  uint64_t spent = 0;
+  for (uint32_t list = thread; list < 2; list += threads) {
+    const uint64_t start = ticksNow();
+    buildSessionShadows(static_cast<int>(list));
+    spent += ticksNow() - start;
+  }
+  return spent;
+}
+
+uint64_t uploadShare(uint32_t thread, uint32_t threads) {
+  uint64_t spent = 0;
+  for (size_t c = thread, n = sessionCharacters(); c < n; c += threads) {
+    const uint64_t start = ticksNow();
+    uploadSessionCharacter(c);
+    spent += ticksNow() - start;
+  }
+  return spent;
+}
+
 }  // namespace
 
 RowFigures* sessionRow(SessionRun& run, const char* name, int* index) {
@@ -93,6 +126,7 @@ bool startSession(SessionRun& run, const SessionScene& scene, uint8_t* base, FIL
 void driveSessionFrame(SessionRun& run, uint64_t frame) {
   const SessionFrame f = sessionFrame(run.scene, frame);
   const double sample = f.sampleTime - kSessionStartTime, shown = f.presentationTime - kSessionStartTime;
+  writeSessionModels(frame, f.tick);
 
   // The game's latest simulated camera, then the frame's view copy.
   writeCameraView(run.source, pathPose(kPathCamera, 0, sample));
@@ -109,11 +143,38 @@ void driveSessionFrame(SessionRun& run, uint64_t frame) {
   measureShown(run, cameraRow(run.scene, f), presented, truth, run.camera);
 
   addCost(run.costs[kCostViewCopy], viewNs);
-  addCost(run.costs[kCostAllHooks], viewNs);
-  addCost(run.costs[kCostProbes], ticksToNs(inside.probe));
+  double allNs = viewNs, probeNs = ticksToNs(inside.probe);
 
-  if (shown >= kTraceFrom && shown < kTraceTo)
-    std::fprintf(run.trace, "%.9f,%.6f,%.6f,nan,nan\n", shown, truth.m[3], presented.m[3]);
+  // The renderer's calls of the frame, on its threads: every model's GPU
+  // copy, both caster-list builds, every character's palette upload.
+  const SessionScene& s = run.scene;
+  if (sessionDrawnItems() != 0) {
+    const PhaseCost c = runRendererPhase(drawShare);
+    addCost(run.costs[kCostGpuCopy], c.hookNs);
+    allNs += c.hookNs, probeNs += c.probeNs;
+  }
+  if (s.casters != 0 || s.skinned != 0) {
+    const PhaseCost c = runRendererPhase(shadowShare);
+    addCost(run.costs[kCostShadowLists], c.hookNs);
+    allNs += c.hookNs, probeNs += c.probeNs;
+  }
+  if (s.skinned != 0) {
+    const PhaseCost c = runRendererPhase(uploadShare);
+    addCost(run.costs[kCostPoseUpload], c.hookNs);
+    allNs += c.hookNs, probeNs += c.probeNs;
+  }
+  addCost(run.costs[kCostAllHooks], allNs);
+  addCost(run.costs[kCostProbes], probeNs);
+  measureSessionModels(run.summary, f);
+
+  if (shown >= kTraceFrom && shown < kTraceTo) {
+    double modelTruth, modelPresented;
+    sessionModelTrace(&modelTruth, &modelPresented);
+    if (std::isnan(modelTruth))
+      std::fprintf(run.trace, "%.9f,%.6f,%.6f,nan,nan\n", shown, truth.m[3], presented.m[3]);
+    else
+      std::fprintf(run.trace, "%.9f,%.6f,%.6f,%.6f,%.6f\n", shown, truth.m[3], presented.m[3], modelTruth, modelPresented);
+  }
 }
 
 void finishSession(SessionRun& run) {

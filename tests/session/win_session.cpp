@@ -15,6 +15,7 @@
 // the process's private bytes along the way and checks they stop growing).
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <psapi.h>
 
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,8 @@
 #include <cwchar>
 
 #include "tests/session/session_compare.h"
+#include "tests/session/session_models.h"
+#include "tests/session/win_renderer.h"
 #include "tests/session/session_paths.h"
 #include "tests/session/session_scene.h"
 #include "tests/session/win_frame.h"
@@ -33,8 +36,12 @@
 namespace {
 
 constexpr unsigned kCalibrationMs = 200;
-// Private bytes may vary by this much once the session runs (Wine's own heap).
+// Private bytes may vary by this much once the session runs (Wine's own heap);
+// the working set by this much (pages the system trims and brings back), the
+// handle count by this many.
 constexpr SIZE_T kMemorySlack = 512 * 1024;
+constexpr SIZE_T kResidentSlack = 4 * 1024 * 1024;
+constexpr DWORD kHandleSlack = 4;
 constexpr int kMemoryChecks = 10;
 
 const wchar_t kHere[] = L".";
@@ -108,6 +115,29 @@ SIZE_T privateBytes() {
   return total;
 }
 
+// What the process holds: committed private bytes, resident bytes (working
+// set) and open handles.
+struct Holdings {
+  SIZE_T privateBytes;
+  SIZE_T resident;
+  DWORD handles;
+};
+
+Holdings holdings() {
+  Holdings h{privateBytes(), 0, 0};
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) h.resident = counters.WorkingSetSize;
+  GetProcessHandleCount(GetCurrentProcess(), &h.handles);
+  return h;
+}
+
+void printHoldings(const char* when, const Holdings& h) {
+  std::printf("  %s: %llu KiB private, %llu KiB resident, %lu handles\n", when,
+              static_cast<unsigned long long>(h.privateBytes / 1024), static_cast<unsigned long long>(h.resident / 1024),
+              static_cast<unsigned long>(h.handles));
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int corvaneStandInBuild(uint8_t* base, int, wchar_t**) {
@@ -128,16 +158,24 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   FILE* trace = openOut(options, "trace", "csv");
   if (trace == nullptr) return std::printf("cannot write into %ls\n", options.out), 2;
 
+  // The models live in memory of their own, as the game's heap objects do.
+  const size_t modelBytes = sessionModelBytes(scene);
+  auto* area = static_cast<uint8_t*>(VirtualAlloc(nullptr, modelBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (area == nullptr || !startSessionModels(scene, area, modelBytes))
+    return std::printf("session: cannot place %llu bytes of models\n", static_cast<unsigned long long>(modelBytes)), 2;
+  startRendererThreads(scene.threads);
+
   static SessionRun run;  // large: histograms of every cost
   if (!startSession(run, scene, base, trace)) return 2;
   std::printf("session %s: %llu frames, %u Hz simulation, %u Hz presentation, jitter %g, %u world models, "
-              "%u skinned x %u joints, %u casters, %u renderer threads%s\n",
+              "%u skinned x %u joints, %u casters, %u hands, %u renderer threads%s\n",
               options.label, static_cast<unsigned long long>(scene.frames), scene.simulationHz, scene.presentationHz,
-              scene.jitter, scene.worldModels, scene.skinned, scene.joints, scene.casters, scene.threads,
+              scene.jitter, scene.worldModels, scene.skinned, scene.joints, scene.casters, scene.hands, scene.threads,
               probesTimed ? "" : " (address probes not timed)");
   std::fflush(stdout);
 
   SIZE_T settled = 0, highest = 0;
+  Holdings before{};
   const uint64_t memoryStep = scene.frames / kMemoryChecks;
   const uint64_t started = GetTickCount64();
   for (uint64_t frame = 0; frame < scene.frames; ++frame) {
@@ -149,7 +187,7 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
     }
     if (options.memory && memoryStep != 0 && frame % memoryStep == memoryStep - 1) {
       const SIZE_T bytes = privateBytes();
-      if (settled == 0) settled = bytes;
+      if (settled == 0) settled = bytes, before = holdings();
       if (bytes > highest) highest = bytes;
       std::printf("  memory at frame %llu: %llu KiB private\n", static_cast<unsigned long long>(frame + 1),
                   static_cast<unsigned long long>(bytes / 1024));
@@ -158,6 +196,13 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   }
   finishSession(run);
   std::fclose(trace);
+  const Holdings after = holdings();
+  stopRendererThreads();
+  const SessionChurn churn = sessionChurn();
+  if (churn.retired != 0)
+    std::printf("session %s: %llu models retired and placed again, %llu into a record used before, %llu into a new one\n",
+                options.label, static_cast<unsigned long long>(churn.retired),
+                static_cast<unsigned long long>(churn.reused), static_cast<unsigned long long>(churn.fresh));
 
   FILE* summaryFile = openOut(options, "summary", "txt");
   std::snprintf(run.summary.label, sizeof run.summary.label, "%s", options.label);
@@ -169,10 +214,16 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
 
   int failed = 0;
   if (options.memory) {
-    const bool flat = highest <= settled + kMemorySlack;
-    std::printf("%s memory: private bytes %llu KiB after the first tenth, at most %llu KiB later\n",
+    printHoldings("after the first tenth", before);
+    printHoldings("at the end", after);
+    const bool flat = highest <= settled + kMemorySlack && after.resident <= before.resident + kResidentSlack &&
+                      after.handles <= before.handles + kHandleSlack;
+    std::printf("%s memory: private bytes %llu KiB after the first tenth, at most %llu KiB later; resident %llu -> %llu KiB; "
+                "handles %lu -> %lu\n",
                 flat ? "PASS" : "FAIL", static_cast<unsigned long long>(settled / 1024),
-                static_cast<unsigned long long>(highest / 1024));
+                static_cast<unsigned long long>(highest / 1024), static_cast<unsigned long long>(before.resident / 1024),
+                static_cast<unsigned long long>(after.resident / 1024), static_cast<unsigned long>(before.handles),
+                static_cast<unsigned long>(after.handles));
     failed += flat ? 0 : 1;
   }
   if (options.compare != nullptr) {

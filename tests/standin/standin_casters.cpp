@@ -15,20 +15,26 @@ uint8_t* region(uint64_t offset) { return standInHost.base + kStandInCastersRva 
 
 void addCaster(CasterList& list, size_t model, bool copy, const void* transform) {
   list.casters[list.count] = {model, copy, transform};
-  uint8_t* entry = list.entries + list.count * kStandInCasterBytes;
-  for (size_t b = 0; b < kStandInCasterBytes; ++b) entry[b] = static_cast<uint8_t>(0x30 + b + 5 * list.count);
-  std::memcpy(entry + 8, &transform, 8);
+  writeCasterEntry(list.entries, list.count, transform);
   ++list.count;
 }
 
-void finishHeader(CasterList& list, uint32_t hostData) {
-  const uint32_t word = list.count | kCasterCountHostBits;
-  std::memcpy(list.header, &list.entries, 8);
-  std::memcpy(list.header + 8, &word, 4);
-  std::memcpy(list.header + 12, &hostData, 4);
-}
+void finishHeader(CasterList& list, uint32_t hostData) { writeCasterHeader(list.header, list.entries, list.count, hostData); }
 
 }  // namespace
+
+void writeCasterEntry(uint8_t* entries, uint32_t index, const void* transform) {
+  uint8_t* entry = entries + static_cast<size_t>(index) * kStandInCasterBytes;
+  for (size_t b = 0; b < kStandInCasterBytes; ++b) entry[b] = static_cast<uint8_t>(0x30 + b + 5 * index);
+  std::memcpy(entry + 8, &transform, 8);
+}
+
+void writeCasterHeader(uint8_t* header, const uint8_t* entries, uint32_t count, uint32_t hostData) {
+  const uint32_t word = count | kCasterCountHostBits;
+  std::memcpy(header, &entries, 8);
+  std::memcpy(header + 8, &word, 4);
+  std::memcpy(header + 12, &hostData, 4);
+}
 
 void startCasters(const ModelScene& scene) {
   std::memset(region(0), 0, 0x10000);

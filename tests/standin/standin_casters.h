@@ -32,6 +32,11 @@ struct CasterList {
   CasterInfo casters[kMostCasters];
 };
 
+// Entry `index` of an entry array: host bytes around the transform pointer.
+void writeCasterEntry(uint8_t* entries, uint32_t index, const void* transform);
+// A list header naming `count` entries at `entries`, with host data.
+void writeCasterHeader(uint8_t* header, const uint8_t* entries, uint32_t count, uint32_t hostData);
+
 // List 0: every model's record, then a null and an unreadable pointer. List 1:
 // a copy of the first moving static model's matrix, every skinned model's
 // record, and a null pointer.

@@ -9,9 +9,6 @@ namespace {
 
 constexpr long double kPi = 3.14159265358979323846264338327950288L;
 constexpr uint32_t kPaddedHostBits = 0x5A000000u;
-constexpr uint64_t kJointsOffset = 0x1FE0;
-constexpr uint64_t kAssetOffset = 0x1FE8;
-constexpr uint64_t kPaddedOffset = 0x2000;
 
 ReceivedCopy received[kMostSceneModels];
 bool modelsWritten = false;
@@ -94,6 +91,32 @@ WideMatrix derivedFactor(int which) {
   return which == 1 ? wideRotation(0, 1, 0, 35.0L, 0.5L, -1.0L, 2.0L) : wideRotation(1, 0, 0, -20.0L, 0.0L, 3.0L, 1.0L);
 }
 
+void writeModelFields(uint8_t* record, const SceneModel& m, size_t salt, const uint8_t* owner, const uint8_t* asset) {
+  const uint8_t* identity = standInHost.base + (m.skinned ? kStandInSkinnedClassRva : kStandInStaticClassRva);
+  store(record, &identity, 8);
+  for (size_t b = 8; b < sceneRecordLength(m); ++b)  // host bytes that tell positions apart
+    if (b < 0x20 || b >= 0x220) record[b] = static_cast<uint8_t>(b * 7 + salt);
+  store(record + kStandInDepthOffset, &m.depth, 4);
+  store(record + kStandInOwnerOffset, &owner, 8);
+  if (!m.skinned) return;
+  const uint32_t padded = ((m.joints + 7) / 8 * 8) | kPaddedHostBits;
+  store(record + kStandInJointsOffset, &m.joints, 4);
+  store(record + kStandInAssetOffset, &asset, 8);
+  store(record + kStandInPaddedOffset, &padded, 4);
+}
+
+void writeModelSlots(uint8_t* record, const WideMatrix& w, bool first) {
+  const WideMatrix forms[4] = {w, wideInverse(w), wideProduct(derivedFactor(1), w), wideProduct(derivedFactor(2), w)};
+  float current[4][16];
+  for (int k = 0; k < 4; ++k) narrowMatrix(forms[k], current[k]);
+  for (int k = 0; k < 4; ++k) {
+    // The previous group is what the current one was on the frame before.
+    const uint8_t* previous = first ? reinterpret_cast<const uint8_t*>(current[k]) : record + kStandInCurrentSlots[k];
+    std::memmove(record + kStandInPreviousSlots[k], previous, 64);
+    std::memcpy(record + kStandInCurrentSlots[k], current[k], 64);
+  }
+}
+
 void startModels(const ModelScene& scene) {
   std::memset(sceneRecord(0), 0, kMostSceneModels * kStandInModelStride);
   std::memset(ownerBytes(0, 0), 0, kMostSceneModels * 2 * 64);
@@ -101,41 +124,17 @@ void startModels(const ModelScene& scene) {
   modelsWritten = false;
   for (size_t i = 0; i < scene.count && i < kMostSceneModels; ++i) {
     const SceneModel& m = scene.models[i];
-    uint8_t* record = sceneRecord(i);
-    const uint8_t* identity = standInHost.base + (m.skinned ? kStandInSkinnedClassRva : kStandInStaticClassRva);
-    store(record, &identity, 8);
-    for (size_t b = 8; b < sceneRecordLength(m); ++b)  // host bytes that tell positions apart
-      if (b < 0x20 || b >= 0x220) record[b] = static_cast<uint8_t>(b * 7 + i);
-    store(record + kStandInDepthOffset, &m.depth, 4);
     const uint8_t* owner = m.owner == ModelOwner::kReadable ? ownerBytes(i, 0)
                            : m.owner == ModelOwner::kNone   ? nullptr
                                                             : reinterpret_cast<const uint8_t*>(kUnreadableOwner);
-    store(record + kStandInOwnerOffset, &owner, 8);
-    if (!m.skinned) continue;
-    const uint8_t* asset = ownerBytes(i, 1);
-    const uint32_t padded = ((m.joints + 7) / 8 * 8) | kPaddedHostBits;
-    store(record + kJointsOffset, &m.joints, 4);
-    store(record + kAssetOffset, &asset, 8);
-    store(record + kPaddedOffset, &padded, 4);
+    writeModelFields(sceneRecord(i), m, i, owner, ownerBytes(i, 1));
   }
 }
 
 void writeModelsForFrame(const ModelScene& scene, uint64_t tick, uint32_t simulationHz) {
   const long double seconds = static_cast<long double>(tick) / simulationHz;
-  for (size_t i = 0; i < scene.count && i < kMostSceneModels; ++i) {
-    uint8_t* record = sceneRecord(i);
-    const WideMatrix w = pathMatrix(scene.models[i].path, i, seconds, tick);
-    const WideMatrix forms[4] = {w, wideInverse(w), wideProduct(derivedFactor(1), w), wideProduct(derivedFactor(2), w)};
-    float current[4][16];
-    for (int k = 0; k < 4; ++k) narrowMatrix(forms[k], current[k]);
-    const bool first = !modelsWritten;
-    for (int k = 0; k < 4; ++k) {
-      // The previous group is what the current one was on the frame before.
-      const uint8_t* previous = first ? reinterpret_cast<const uint8_t*>(current[k]) : record + kStandInCurrentSlots[k];
-      std::memmove(record + kStandInPreviousSlots[k], previous, 64);
-      std::memcpy(record + kStandInCurrentSlots[k], current[k], 64);
-    }
-  }
+  for (size_t i = 0; i < scene.count && i < kMostSceneModels; ++i)
+    writeModelSlots(sceneRecord(i), pathMatrix(scene.models[i].path, i, seconds, tick), !modelsWritten);
   modelsWritten = true;
 }
 

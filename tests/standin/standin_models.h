@@ -70,6 +70,21 @@ constexpr size_t kStandInDepthOffset = 0x18B8;
 constexpr size_t kStandInOwnerOffset = 0x1C50;
 // An owner address whose page is never mapped.
 constexpr uint64_t kUnreadableOwner = 0x40;
+// Skinned records: joint count, asset pointer, padded joint count (low 24 bits).
+constexpr size_t kStandInJointsOffset = 0x1FE0;
+constexpr size_t kStandInAssetOffset = 0x1FE8;
+constexpr size_t kStandInPaddedOffset = 0x2000;
+
+// One record's fixed fields, wherever the record lives: class identity, host
+// bytes outside the slot groups (from `salt`, so records differ), depth,
+// owner and, for a skinned model, joint counts and asset. `owner` and `asset`
+// are used as given (the caller chooses readable, null or unreadable ones).
+void writeModelFields(uint8_t* record, const SceneModel& model, size_t salt, const uint8_t* owner,
+                      const uint8_t* asset);
+// The slot groups as the game leaves them for a new tick: the previous group
+// takes the current group's bytes (with `first`, the new ones), the current
+// group W, W^-1, M1*W and M2*W.
+void writeModelSlots(uint8_t* record, const WideMatrix& world, bool first);
 
 uint8_t* sceneRecord(size_t model);
 size_t sceneRecordLength(const SceneModel& model);

@@ -71,8 +71,8 @@ uint64_t sceneUpload(const PoseUploadCall& call) {
   const float* palette;
   std::memcpy(&palette, call.record + kStandInPaletteOffset, 8);
   uint32_t joints, padded;
-  std::memcpy(&joints, call.record + 0x1FE0, 4);
-  std::memcpy(&padded, call.record + 0x2000, 4);
+  std::memcpy(&joints, call.record + kStandInJointsOffset, 4);
+  std::memcpy(&padded, call.record + kStandInPaddedOffset, 4);
   padded &= 0x00FFFFFFu;
   if (u.calls < 2) {
     u.pendingSeen[u.calls] = pending;
