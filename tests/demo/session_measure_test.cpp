@@ -45,9 +45,11 @@ TEST(SessionMeasure, CostQuantilesFromTheHistogram) {
   for (int i = 1; i <= 100; ++i) addCost(*h, i * 100.0);  // 100 ns .. 10 us
   EXPECT_EQ(costQuantile(*h, 0.5), 5000.0);
   EXPECT_EQ(costQuantile(*h, 0.99), 9900.0);
+  addCost(*h, 3.5e6);  // past the fine buckets: to the microsecond
+  EXPECT_EQ(costQuantile(*h, 1.0), 3.5e6);
   addCost(*h, 1e12);  // beyond the histogram: counted in its last bucket
-  EXPECT_EQ(h->samples, 101u);
-  EXPECT_EQ(costQuantile(*h, 1.0), (CostHistogram::kBuckets - 1) * 10.0);
+  EXPECT_EQ(h->samples, 102u);
+  EXPECT_EQ(costQuantile(*h, 1.0), 2e6 + (CostHistogram::kCoarseBuckets - 1) * 1000.0);
 }
 
 TEST(SessionMeasure, RowsStepsAndJudder) {
@@ -106,6 +108,15 @@ TEST(SessionCompare, BoundsPassAndFailAtTheirEdges) {
   setRow(*without, "teleport", 2.0, 0.0);
   setRow(*with, "teleport", 0.0, 0.0);
   setRow(*with, "arc", 5.0, 0.0);
+  // The rows every session with models must have, each just inside its bound.
+  setRow(*without, "joint-line", 1.0, 0.0);
+  setRow(*with, "joint-line", 0.05, 0.0);  // 95%
+  setRow(*without, "shadow-line", 1.0, 0.0);
+  setRow(*with, "shadow-line", 0.5 * 0.981, 0.5);
+  setRow(*without, "mirrored", 1.0, 0.0);
+  setRow(*with, "mirrored", 0.2, 0.0);
+  setRow(*without, "scaled", 1.0, 0.0);
+  setRow(*with, "scaled", 1.0, 0.0);
   int failed = -1;
   std::string text = compare(*without, *with, &failed);
   EXPECT_EQ(failed, 0) << text;
@@ -120,8 +131,9 @@ TEST(SessionCompare, BoundsPassAndFailAtTheirEdges) {
   EXPECT_NE(text.find("FAIL line"), std::string::npos) << text;
   EXPECT_NE(text.find("FAIL teleport"), std::string::npos) << text;
 
-  // The camera is always bounded; the optional rows only when present.
+  // Every bounded row must be there, except a camera cut.
   auto nothing = emptySummary();
   text = compare(*nothing, *nothing, &failed);
-  EXPECT_EQ(failed, 1) << text;
+  EXPECT_EQ(failed, 7) << text;
+  EXPECT_EQ(text.find("FAIL camera-cut"), std::string::npos) << text;
 }

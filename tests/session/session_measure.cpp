@@ -27,9 +27,19 @@ double meanResidual(const RowFigures& row) { return row.frames ? row.residualSum
 
 void clearCost(CostHistogram& histogram) { std::memset(&histogram, 0, sizeof histogram); }
 
+double costBucketEdge(uint32_t index) {
+  using H = CostHistogram;
+  if (index < H::kFineBuckets) return static_cast<double>(index) * H::kBucketNs;
+  return static_cast<double>(H::kFineBuckets) * H::kBucketNs + static_cast<double>(index - H::kFineBuckets) * H::kCoarseBucketNs;
+}
+
 void addCost(CostHistogram& histogram, double ns) {
-  const double bucket = std::floor(std::fmax(ns, 0.0) / CostHistogram::kBucketNs);
-  const uint32_t index = bucket >= CostHistogram::kBuckets - 1 ? CostHistogram::kBuckets - 1 : static_cast<uint32_t>(bucket);
+  using H = CostHistogram;
+  const double fineEnd = static_cast<double>(H::kFineBuckets) * H::kBucketNs;
+  ns = std::fmax(ns, 0.0);
+  const double bucket = ns < fineEnd ? std::floor(ns / H::kBucketNs)
+                                     : H::kFineBuckets + std::floor((ns - fineEnd) / H::kCoarseBucketNs);
+  const uint32_t index = bucket >= H::kBuckets - 1 ? H::kBuckets - 1 : static_cast<uint32_t>(bucket);
   ++histogram.counts[index];
   ++histogram.samples;
   histogram.sumNs += ns;
@@ -43,9 +53,9 @@ double costQuantile(const CostHistogram& histogram, double quantile) {
   uint64_t seen = 0;
   for (uint32_t i = 0; i < CostHistogram::kBuckets; ++i) {
     seen += histogram.counts[i];
-    if (seen >= wanted) return static_cast<double>(i) * CostHistogram::kBucketNs;
+    if (seen >= wanted) return costBucketEdge(i);
   }
-  return static_cast<double>(CostHistogram::kBuckets - 1) * CostHistogram::kBucketNs;
+  return costBucketEdge(CostHistogram::kBuckets - 1);
 }
 
 RowFigures* summaryRow(SessionSummary& summary, const char* name) {

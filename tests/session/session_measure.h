@@ -28,14 +28,20 @@ double judderRms(const RowFigures& row);
 double meanResidual(const RowFigures& row);
 
 // Times of one hook per frame, in nanoseconds, kept as a histogram of fixed
-// size so that a run of any length takes the same memory.
+// size so that a run of any length takes the same memory: 10 ns buckets up to
+// 2 ms, then 1 us buckets up to 202 ms; longer frames land in the last bucket.
 struct CostHistogram {
   static constexpr uint32_t kBucketNs = 10;
-  static constexpr uint32_t kBuckets = 200000;  // 2 ms; longer frames land in the last bucket
+  static constexpr uint32_t kFineBuckets = 200000;
+  static constexpr uint32_t kCoarseBucketNs = 1000;
+  static constexpr uint32_t kCoarseBuckets = 200000;
+  static constexpr uint32_t kBuckets = kFineBuckets + kCoarseBuckets;
   uint32_t counts[kBuckets];
   uint64_t samples;
   double sumNs;
 };
+// The lower edge of bucket `index`, in nanoseconds.
+double costBucketEdge(uint32_t index);
 void clearCost(CostHistogram& histogram);
 void addCost(CostHistogram& histogram, double ns);
 // The value below which `quantile` of the samples lie, to the bucket (its lower edge).
