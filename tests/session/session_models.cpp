@@ -51,7 +51,7 @@ struct State {
   uint32_t counts[2];
   std::vector<Item> items;
   std::vector<bool> slotUsed;
-  std::vector<size_t> freeSlots;  // FIFO of records no item holds
+  std::vector<size_t> freeSlots;  // ring (FIFO) of the records no item holds; always full
   size_t freeHead;
   std::vector<float> receivedWorld;       // 16 per item
   std::vector<const uint8_t*> receivedRecord;
@@ -139,21 +139,18 @@ void pointCasters(size_t item) {
 
 void churn(uint64_t generation) {
   for (size_t i = generation % kChurnGroups; i < worldModels(); i += kChurnGroups) {
-    if (state.freeHead >= state.freeSlots.size()) return;
-    const size_t next = state.freeSlots[state.freeHead++];
+    if (state.freeSlots.empty()) return;
+    // The oldest free record is taken and the retired one takes its place at the ring's end.
+    const size_t next = state.freeSlots[state.freeHead];
     Item& it = state.items[i];
     std::memset(it.record, 0, 8);  // freed: no class identity any more
-    state.freeSlots.push_back(it.slot);
+    state.freeSlots[state.freeHead] = it.slot;
+    state.freeHead = (state.freeHead + 1) % state.freeSlots.size();
     const bool reused = state.slotUsed[next];
     placeItem(i, next);
     pointCasters(i);
     ++state.churn.retired;
     (reused ? state.churn.reused : state.churn.fresh) += 1;
-  }
-  // Keep the FIFO from growing: drop what has been taken.
-  if (state.freeHead > 4096) {
-    state.freeSlots.erase(state.freeSlots.begin(), state.freeSlots.begin() + static_cast<long>(state.freeHead));
-    state.freeHead = 0;
   }
 }
 
