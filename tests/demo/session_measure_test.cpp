@@ -117,6 +117,8 @@ TEST(SessionCompare, BoundsPassAndFailAtTheirEdges) {
   setRow(*with, "mirrored", 0.2, 0.0);
   setRow(*without, "scaled", 1.0, 0.0);
   setRow(*with, "scaled", 1.0, 0.0);
+  setRow(*without, "sheared", 1.0, 0.0);
+  setRow(*with, "sheared", 1.0, 0.0);
   int failed = -1;
   std::string text = compare(*without, *with, &failed);
   EXPECT_EQ(failed, 0) << text;
@@ -134,6 +136,6 @@ TEST(SessionCompare, BoundsPassAndFailAtTheirEdges) {
   // Every bounded row must be there, except a camera cut.
   auto nothing = emptySummary();
   text = compare(*nothing, *nothing, &failed);
-  EXPECT_EQ(failed, 7) << text;
+  EXPECT_EQ(failed, 8) << text;
   EXPECT_EQ(text.find("FAIL camera-cut"), std::string::npos) << text;
 }

@@ -59,7 +59,7 @@ TEST(SessionModels, WithoutCorvaneEveryItemShowsTheLatestSample) {
   double lagged = 0;
   const auto summary = play(scene, 300, area, &lagged);
 
-  for (const char* row : {"line", "arc", "door", "mirrored", "scaled", "teleport", "hands", "joint-line", "shadow-line",
+  for (const char* row : {"line", "arc", "door", "mirrored", "scaled", "sheared", "teleport", "hands", "joint-line", "shadow-line",
                           "shadow-teleport"}) {
     const RowFigures* r = findRow(*summary, row);
     ASSERT_NE(r, nullptr) << row;
@@ -108,6 +108,7 @@ TEST(SessionModels, NeverRulesCountWhatWasNotDrawnAsTheGameDrewIt) {
   const auto summary = play(scene, 300, area);
   const RowFigures* scaled = findRow(*summary, "scaled");
   EXPECT_EQ(scaled->violations, scaled->frames);  // refused, and not shown as drawn: every frame
+  EXPECT_EQ(findRow(*summary, "sheared")->violations, findRow(*summary, "sheared")->frames);
   const RowFigures* teleport = findRow(*summary, "teleport");
   EXPECT_GT(teleport->violations, 0u);             // the frames after each jump
   EXPECT_LT(teleport->violations, teleport->frames);

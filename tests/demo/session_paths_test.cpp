@@ -58,6 +58,9 @@ TEST(SessionPaths, WorldModelKindsHaveTheShapesTheirNamesSay) {
     EXPECT_NEAR(determinant(l0), 1.0, 1e-12);
     EXPECT_NEAR(determinant(pathPose(kPathMirrored, i, 1.0)), -1.0, 1e-12);
     EXPECT_NEAR(determinant(pathPose(kPathScaled, i, 1.0)), 1.0 * 2.5 * 0.4, 1e-12);
+    const PathPose sheared = pathPose(kPathSheared, i, 1.0);
+    EXPECT_NEAR(determinant(sheared), 1.0, 1e-12);  // a shear keeps volume, but the axes lean
+    EXPECT_NEAR(sheared.m[0] * sheared.m[1] + sheared.m[4] * sheared.m[5] + sheared.m[8] * sheared.m[9], 0.5, 1e-12);
     EXPECT_NEAR(determinant(pathPose(kPathArc, i, 1.0)), 1.0, 1e-12);
     // The arc turns as it goes round; the door turns about a fixed hinge.
     EXPECT_GT(rotationDegreesBetween(pathPose(kPathArc, i, 1.0), pathPose(kPathArc, i, 1.1)), 5.0);

@@ -16,7 +16,8 @@ const Bound kBounds[] = {
     {"camera-strafe", Bound::kReduction, true}, {"joint-line", Bound::kReduction, true},
     {"line", Bound::kResidual, true},           {"shadow-line", Bound::kResidual, true},
     {"teleport", Bound::kNever, true},          {"mirrored", Bound::kNever, true},
-    {"scaled", Bound::kNever, true},            {"camera-cut", Bound::kNever, false},
+    {"scaled", Bound::kNever, true},            {"sheared", Bound::kNever, true},
+    {"camera-cut", Bound::kNever, false},
 };
 
 int checkBound(const Bound& b, const RowFigures* without, const RowFigures* with, FILE* out) {

@@ -69,9 +69,9 @@ struct State {
 State state;
 
 const char* shadowRowName(PathKind kind) {
-  static const char* const kNames[kPathKindCount] = {"shadow-camera", "shadow-hands",    "shadow-line",
-                                                      "shadow-arc",    "shadow-door",     "shadow-mirrored",
-                                                      "shadow-scaled", "shadow-teleport", "shadow-joint"};
+  static const char* const kNames[kPathKindCount] = {
+      "shadow-camera", "shadow-hands",    "shadow-line",    "shadow-arc",  "shadow-door",
+      "shadow-mirrored", "shadow-scaled", "shadow-teleport", "shadow-sheared", "shadow-joint"};
   return kind < kPathKindCount ? kNames[kind] : "shadow-other";
 }
 
@@ -224,7 +224,7 @@ double determinant(const PathPose& p) {
 size_t strideFor(size_t count) {
   size_t n = (count + kMeasuredPerFrame - 1) / kMeasuredPerFrame;
   if (n <= 1) return 1;
-  while (n % 2 == 0 || n % 3 == 0) ++n;
+  while (n % 2 == 0 || n % 3 == 0 || n % 7 == 0) ++n;
   return n;
 }
 
@@ -373,7 +373,7 @@ void measureSessionModels(SessionSummary& summary, const SessionFrame& f) {
     bool violation = s.receivedRecord[i] == nullptr;  // the GPU copy never ran
     double residual = 0.0;
     if (kind == kPathLine) residual = pathSpeed(kind, static_cast<uint32_t>(i), shown) * beyondCap;
-    if (kind == kPathScaled) violation |= !asDrawn;
+    if (kind == kPathScaled || kind == kPathSheared) violation |= !asDrawn;  // never interpolated
     if (kind == kPathTeleport && jumpPossible &&
         pathPiece(kind, static_cast<uint32_t>(i), seconds(s.previousTick)) != pathPiece(kind, static_cast<uint32_t>(i), seconds(s.tick)))
       violation |= !asDrawn;

@@ -1,6 +1,6 @@
 // The session's models at any scale: N world models on the closed-form paths
 // (the kinds cycle: line, arc, door, mirrored, non-uniformly scaled,
-// teleport), first-person hands, M skinned characters of J joints each, and
+// teleport, sheared), first-person hands, M skinned characters of J joints each, and
 // two shadow caster lists (list 0 of K entries over the world models, list 1
 // over the characters). The host's records, palettes and lists live in memory
 // the caller provides (the game's heap: nothing requires them inside the

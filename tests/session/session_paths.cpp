@@ -24,6 +24,7 @@ constexpr double kArcRadius = 150.0, kArcDegreesPerSecond = 60.0;
 constexpr double kDoorDegreesPerSecond = 90.0;
 constexpr double kTeleportPeriod = 1.0, kTeleportStep = 400.0;
 constexpr double kScale[3] = {1.0, 2.5, 0.4};
+constexpr double kShear = 0.5;  // of the x axis added to the y axis
 constexpr double kJointSpeed = 45.0;
 
 PathPose identity() {
@@ -79,8 +80,8 @@ void moveTo(PathPose& p, const double t[3]) {
 }  // namespace
 
 const char* pathKindName(PathKind kind) {
-  static const char* const kNames[kPathKindCount] = {"camera", "hands",  "line",     "arc",  "door",
-                                                      "mirrored", "scaled", "teleport", "joint"};
+  static const char* const kNames[kPathKindCount] = {"camera", "hands",    "line",    "arc",  "door",
+                                                      "mirrored", "scaled", "teleport", "sheared", "joint"};
   return kind < kPathKindCount ? kNames[kind] : "unknown";
 }
 
@@ -131,11 +132,14 @@ PathPose pathPose(PathKind kind, uint32_t index, double elapsed) {
     case kPathLine:
     case kPathMirrored:
     case kPathScaled:
+    case kPathSheared:
     default: {
       const double t[3] = {place[0] + speed * elapsed, place[1] - 0.5 * speed * elapsed, place[2] + 0.1 * speed * elapsed};
       PathPose p = turned(25.0 + index % 45, 0.0, t);
       if (kind == kPathMirrored)
         for (int row = 0; row < 3; ++row) p.m[row * 4] = -p.m[row * 4];
+      if (kind == kPathSheared)
+        for (int row = 0; row < 3; ++row) p.m[row * 4 + 1] += kShear * p.m[row * 4];
       if (kind == kPathScaled)
         for (int row = 0; row < 3; ++row)
           for (int column = 0; column < 3; ++column) p.m[row * 4 + column] *= kScale[column];

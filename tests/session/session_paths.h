@@ -19,6 +19,7 @@ enum PathKind : uint32_t {
   kPathMirrored,      // constant velocity with a mirrored (negative determinant) transform
   kPathScaled,        // constant velocity with a non-uniformly scaled transform
   kPathTeleport,      // constant velocity, and every second it jumps 400 units aside
+  kPathSheared,       // constant velocity with a sheared transform (its y axis leans on its x axis)
   kPathJoint,         // a skeleton joint: constant velocity within its character
   kPathKindCount,
 };
@@ -26,7 +27,8 @@ enum PathKind : uint32_t {
 const char* pathKindName(PathKind kind);
 
 // The kinds that world models cycle through, in order.
-constexpr PathKind kWorldModelKinds[] = {kPathLine, kPathArc, kPathDoor, kPathMirrored, kPathScaled, kPathTeleport};
+constexpr PathKind kWorldModelKinds[] = {kPathLine,     kPathArc,      kPathDoor,   kPathMirrored,
+                                         kPathScaled,   kPathTeleport, kPathSheared};
 constexpr uint32_t kWorldModelKindCount = sizeof kWorldModelKinds / sizeof kWorldModelKinds[0];
 
 // Pose of item `index` of `kind` at `elapsed` seconds since the session began.
