@@ -86,7 +86,7 @@ int compareSessions(const SessionSummary& without, const SessionSummary& with, F
                  with.costMedianNs[i] / 1000.0, with.costP99Ns[i] / 1000.0,
                  100.0 * with.costMedianNs[i] / kFrameBudgetNs);
   }
-  std::fprintf(out, "(per presented frame: time inside the hook bodies, the stand-in game's own functions excluded)\n\n");
+  std::fprintf(out, "(per presented frame: time inside the hook bodies summed over the renderer threads, the stand-in game's own functions excluded)\n\n");
 
   int failed = 0;
   for (const Bound& b : kBounds) failed += checkBound(b, findRow(without, b.row), findRow(with, b.row), out);
