@@ -49,19 +49,19 @@ uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count) {
 
 bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, Matrix4x4* out) {
   if (!isFiniteDouble(t)) return false;
-  RigidTransform a, b;
-  double scaleA, scaleB;
-  bool mirroredA, mirroredB;
-  if (!decomposeScaledRigid(from, &a, &scaleA, &mirroredA)) return false;
-  if (!decomposeScaledRigid(to, &b, &scaleB, &mirroredB)) return false;
-  if (mirroredA != mirroredB) return false;
+  const ScaledRigid a = decomposeScaled(from);
+  if (!a.ok) return false;
+  return interpolateScaledRigid(a, decomposeScaled(to), t, out);
+}
 
+bool interpolateScaledRigid(const ScaledRigid& a, const ScaledRigid& b, double t, Matrix4x4* out) {
+  if (!isFiniteDouble(t) || !a.ok || !b.ok || a.mirrored != b.mirrored) return false;
   RigidTransform blended;
-  for (int i = 0; i < 3; ++i) blended.translation[i] = a.translation[i] + (b.translation[i] - a.translation[i]) * t;
-  const Quaternion q = slerpQuaternion(quaternionFromRotation(a.rotation), quaternionFromRotation(b.rotation), t);
-  rotationFromQuaternion(q, blended.rotation);
-  const double scale = scaleA + (scaleB - scaleA) * t;
-  composeScaledRigid(blended, scale, mirroredA, out);
+  for (int i = 0; i < 3; ++i) {
+    blended.translation[i] = a.rigid.translation[i] + (b.rigid.translation[i] - a.rigid.translation[i]) * t;
+  }
+  rotationFromQuaternion(slerpQuaternion(a.rotation, b.rotation, t), blended.rotation);
+  composeScaledRigid(blended, a.scale + (b.scale - a.scale) * t, a.mirrored, out);
   return true;
 }
 

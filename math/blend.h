@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "math/transform.h"
 #include "math/types.h"
 
 constexpr uint32_t kMaxPaletteJoints = 256;
@@ -13,6 +14,8 @@ uint64_t fnv1a64(const void* data, size_t length, uint64_t start = kFnvStart);
 
 // `out` is written only on success.
 bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, Matrix4x4* out);
+// The same blend of two matrices already decomposed (decomposeScaled).
+bool interpolateScaledRigid(const ScaledRigid& from, const ScaledRigid& to, double t, Matrix4x4* out);
 // Validates every pair before writing anything; `out` may alias `from` or `to`.
 bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count);

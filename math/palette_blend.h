@@ -21,6 +21,10 @@ void fnv1a64Pair(const void* a, const void* b, size_t length, uint64_t* ha, uint
 void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 bool avxPaletteBlendAvailable();
+// The kernels behind multiplyMatrix4x4, the same bit for bit; the AVX one on
+// the same condition.
+void multiplyMatrix4x4Sse2(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out);
+void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out);
 
 // The validation of interpolateMatrix3x4Array: every from[i] and to[i] below
 // count passes isRigidMatrix3x4. The AVX one, like the AVX kernel, only when

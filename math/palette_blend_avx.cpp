@@ -31,6 +31,21 @@ __attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, 
 __attribute__((target("avx"))) bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
   return rigidity_lanes::allRigid<rotation_lanes::AvxLanes>(from, to, count);
 }
+// multiplyMatrix4x4 with a whole row of four doubles per register; the sums
+// are formed in the same order, so the product is the same bit for bit.
+__attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
+  __m256d rows[4];
+  for (int k = 0; k < 4; ++k) rows[k] = _mm256_cvtps_pd(_mm_loadu_ps(&b.m[4 * k]));
+  Matrix4x4 product;
+  for (int i = 0; i < 4; ++i) {
+    __m256d sum = _mm256_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+      sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(a.m[4 * i + k])), rows[k]));
+    }
+    _mm_storeu_ps(&product.m[4 * i], _mm256_cvtpd_ps(sum));
+  }
+  *out = product;
+}
 #pragma GCC pop_options
 
 bool avxPaletteBlendAvailable() {

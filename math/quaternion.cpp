@@ -29,8 +29,10 @@ Quaternion slerpQuaternion(const Quaternion& a, const Quaternion& b, double t) {
 }
 
 double rotationAngleDegrees(const RigidTransform& a, const RigidTransform& b) {
-  const Quaternion qa = quaternionFromRotation(a.rotation);
-  const Quaternion qb = quaternionFromRotation(b.rotation);
+  return rotationAngleDegrees(quaternionFromRotation(a.rotation), quaternionFromRotation(b.rotation));
+}
+
+double rotationAngleDegrees(const Quaternion& qa, const Quaternion& qb) {
   const double d = std::fabs(qa.w * qb.w + qa.x * qb.x + qa.y * qb.y + qa.z * qb.z);
   double c = d < 1.0 ? d : 1.0;
   c = std::fmax(c, 0.0);

@@ -9,3 +9,5 @@ Quaternion quaternionFromRotation(const float rotation[9]);
 void rotationFromQuaternion(const Quaternion& q, float rotation[9]);
 Quaternion slerpQuaternion(const Quaternion& a, const Quaternion& b, double t);
 double rotationAngleDegrees(const RigidTransform& a, const RigidTransform& b);
+// The same from the two rotations' quaternions.
+double rotationAngleDegrees(const Quaternion& qa, const Quaternion& qb);

@@ -1,7 +1,11 @@
 #include "math/transform.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 
+#include "math/palette_blend.h"
+#include "math/quaternion.h"
 #include "math/rigidity_core.h"
 
 namespace {
@@ -30,7 +34,16 @@ double rowLength(const float* row) {
 
 }  // namespace
 
-bool isFiniteMatrix4x4(const Matrix4x4& m) { return allFinite(m.m, 16); }
+bool isFiniteMatrix4x4(const Matrix4x4& m) {
+  // The exponent test of every element, four at a time.
+  const __m128i exponent = _mm_set1_epi32(0x7F800000);
+  __m128i notFinite = _mm_setzero_si128();
+  for (int i = 0; i < 16; i += 4) {
+    const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&m.m[i]));
+    notFinite = _mm_or_si128(notFinite, _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
+  }
+  return _mm_movemask_epi8(notFinite) == 0;
+}
 
 bool isFiniteRigidTransform(const RigidTransform& t) {
   for (double v : t.translation) {
@@ -79,6 +92,16 @@ bool decomposeScaledRigid(const Matrix4x4& m, RigidTransform* out, double* scale
   if (!decomposeRigid(unscaled, out)) return false;
   *mirrored = true;
   return true;
+}
+
+ScaledRigid decomposeScaled(const Matrix4x4& m) {
+  ScaledRigid d;
+  d.scale = 1.0;
+  d.mirrored = false;
+  d.exact = decomposeRigid(m, &d.rigid);
+  d.ok = d.exact || decomposeScaledRigid(m, &d.rigid, &d.scale, &d.mirrored);
+  if (d.ok) d.rotation = quaternionFromRotation(d.rigid.rotation);
+  return d;
 }
 
 void composeScaledRigid(const RigidTransform& t, double scale, bool mirrored, Matrix4x4* out) {
@@ -136,15 +159,28 @@ bool inverseAffine(const Matrix4x4& m, Matrix4x4* out) {
 }
 
 void multiplyMatrix4x4(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
+  if (avxPaletteBlendAvailable()) multiplyMatrix4x4Avx(a, b, out);
+  else multiplyMatrix4x4Sse2(a, b, out);
+}
+
+void multiplyMatrix4x4Sse2(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
+  // Two columns per register: element (i, j) is still 0 + a_i0*b_0j + a_i1*b_1j +
+  // a_i2*b_2j + a_i3*b_3j, added in that order in 64-bit and rounded once.
+  __m128d left[4], right[4];  // row k of b widened: columns 0-1 and 2-3
+  for (int k = 0; k < 4; ++k) {
+    const __m128 row = _mm_loadu_ps(&b.m[4 * k]);
+    left[k] = _mm_cvtps_pd(row);
+    right[k] = _mm_cvtps_pd(_mm_movehl_ps(row, row));
+  }
   Matrix4x4 product;
   for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      double sum = 0.0;
-      for (int k = 0; k < 4; ++k) {
-        sum += static_cast<double>(a.m[4 * i + k]) * static_cast<double>(b.m[4 * k + j]);
-      }
-      product.m[4 * i + j] = static_cast<float>(sum);
+    __m128d sumLeft = _mm_setzero_pd(), sumRight = _mm_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+      const __m128d factor = _mm_set1_pd(static_cast<double>(a.m[4 * i + k]));
+      sumLeft = _mm_add_pd(sumLeft, _mm_mul_pd(factor, left[k]));
+      sumRight = _mm_add_pd(sumRight, _mm_mul_pd(factor, right[k]));
     }
+    _mm_storeu_ps(&product.m[4 * i], _mm_movelh_ps(_mm_cvtpd_ps(sumLeft), _mm_cvtpd_ps(sumRight)));
   }
   *out = product;
 }
@@ -159,6 +195,11 @@ bool relativeTransforms(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* forwa
   }
   Matrix4x4 inverseA, inverseB;
   if (!inverseAffine(a, &inverseA) || !inverseAffine(b, &inverseB)) return false;
+  return relativeTransformsOf(a, inverseA, b, inverseB, forward, backward);
+}
+
+bool relativeTransformsOf(const Matrix4x4& a, const Matrix4x4& inverseA, const Matrix4x4& b, const Matrix4x4& inverseB,
+                          Matrix4x4* forward, Matrix4x4* backward) {
   Matrix4x4 f, g;
   multiplyMatrix4x4(b, inverseA, &f);
   multiplyMatrix4x4(a, inverseB, &g);

@@ -18,11 +18,33 @@ bool isReadableProtection(uint32_t state, uint32_t protect) {
   }
 }
 
-bool isReadableRange(const void* address, size_t length) {
-  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
-  if (begin == 0 || length == 0 || begin + length < begin) return false;
+namespace {
+
+// Queries the region holding `address`; true when it is readable, with its end
+// (0 when the region runs past the top of the address space).
+bool queryReadable(const void* address, uintptr_t* base, uintptr_t* end) {
   MemoryRegion region;
   if (!platform.queryRegion(address, &region)) return false;
   if (!isReadableProtection(region.state, region.protect)) return false;
-  return begin + length <= region.base + region.size && region.base + region.size >= region.base;
+  *base = region.base;
+  *end = region.base + region.size >= region.base ? region.base + region.size : 0;
+  return true;
+}
+
+}  // namespace
+
+bool isReadableRange(const void* address, size_t length) {
+  ReadableRegionMemo fresh;
+  return isReadableRange(fresh, address, length);
+}
+
+bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length) {
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
+  if (begin == 0 || length == 0 || begin + length < begin) return false;
+  if (begin >= memo.begin && begin + length <= memo.end) return true;
+  uintptr_t base = 0, end = 0;
+  if (!queryReadable(address, &base, &end)) return false;
+  memo.begin = base;
+  memo.end = end;
+  return begin + length <= end;
 }

@@ -44,6 +44,12 @@ uint64_t substitutedCall(void** outSlot, uint64_t value, float f, const uint8_t*
   return result;
 }
 
+// The record's bytes, and zeros up to the room of the longest record.
+void copyRecord(uint8_t* recordCopy, const uint8_t* record, uint64_t length) {
+  std::memcpy(recordCopy, record, length);
+  std::memset(recordCopy + length, 0, kRecordCopyCapacity - length);
+}
+
 bool isFirstPersonDepth(float depth) { return isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit; }
 
 }  // namespace
@@ -59,32 +65,32 @@ uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, c
   if ((!firstPerson && !world) || gpuCopyInstalled.load(std::memory_order_acquire) == nullptr) {
     return passThrough(outSlot, value, f, block);
   }
-  if (block == nullptr || !rangeFits(block, kModelRefBlockSize) || !isReadableRange(block, kModelRefBlockSize)) {
+  ReadableRegionMemo probes;
+  if (block == nullptr || !rangeFits(block, kModelRefBlockSize) || !isReadableRange(probes, block, kModelRefBlockSize)) {
     return passThrough(outSlot, value, f, block);
   }
   const uint8_t* record = readField<const uint8_t*>(block, kModelRefRecordOffset);
-  if (record == nullptr || !rangeFits(record, kModelRecordLength) || !isReadableRange(record, kModelRecordLength)) {
+  if (record == nullptr || !rangeFits(record, kModelRecordLength) ||
+      !isReadableRange(probes, record, kModelRecordLength)) {
     return passThrough(outSlot, value, f, block);
   }
   const void* classIdentity = readField<const void*>(record, 0);
   const uint64_t length = modelRecordLength(classIdentity);
-  // The static length was probed just above.
-  if (length != kModelRecordLength && (!rangeFits(record, length) || !isReadableRange(record, length))) {
+  if (!rangeFits(record, length) || !isReadableRange(probes, record, length)) {
     return passThrough(outSlot, value, f, block);
   }
 
+  // Every decision reads the host's record; the copy is made only for a call
+  // that substitutes it.
   alignas(16) uint8_t recordCopy[kRecordCopyCapacity];
-  std::memset(recordCopy, 0, sizeof recordCopy);
-  std::memcpy(recordCopy, record, length);
-
-  // The depth value lies inside the probed static length.
-  if (firstPerson && isFirstPersonDepth(readField<float>(recordCopy, kModelDepthValueOffset))) {
+  if (firstPerson && isFirstPersonDepth(readField<float>(record, kModelDepthValueOffset))) {
     const CameraCorrection correction = copyCameraCorrection();
     if (!correction.currentValid) return passThrough(outSlot, value, f, block);
     const Matrix4x4& previousForward =
         correction.previousValid ? correction.previousForward : correction.currentForward;
     const Matrix4x4& previousInverse =
         correction.previousValid ? correction.previousInverse : correction.currentInverse;
+    copyRecord(recordCopy, record, length);
     if (!rewriteSlotGroup(recordCopy, kCurrentSlots, correction.currentForward, correction.currentInverse) ||
         !rewriteSlotGroup(recordCopy, kPreviousSlots, previousForward, previousInverse)) {
       return passThrough(outSlot, value, f, block);
@@ -102,7 +108,8 @@ uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, c
   std::memset(&correction, 0, sizeof correction);
   const PresentationFrame frame = copyPresentationFrame();
   if (!frame.timesValid || frame.presentationSerial == 0) return passThrough(outSlot, value, f, block);
-  if (!prepareWorldCorrection(record, frame, &correction)) return passThrough(outSlot, value, f, block);
+  if (!prepareWorldCorrection(probes, record, frame, &correction)) return passThrough(outSlot, value, f, block);
+  copyRecord(recordCopy, record, length);
   if (!rewriteSlotGroup(recordCopy, kCurrentSlots, correction.currentForward, correction.currentInverse) ||
       !rewriteSlotGroup(recordCopy, kPreviousSlots, correction.previousForward, correction.previousInverse)) {
     return passThrough(outSlot, value, f, block);

@@ -37,11 +37,17 @@ void resetObservedVtablesForTests() {
 
 bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void** classIdentity, const void** asset,
                         bool* cinematic) {
+  ReadableRegionMemo probes;
+  return identifyWorldModel(probes, record, ownerKey, classIdentity, asset, cinematic);
+}
+
+bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const void** ownerKey,
+                        const void** classIdentity, const void** asset, bool* cinematic) {
   WorldCounters& c = counters.world;
   *cinematic = false;
   *asset = nullptr;
   bump(c.candidates);
-  if (record == nullptr || !rangeFits(record, kModelRecordLength) || !isReadableRange(record, kModelRecordLength)) {
+  if (record == nullptr || !rangeFits(record, kModelRecordLength) || !isReadableRange(probes, record, kModelRecordLength)) {
     return false;
   }
   const void* identity = readField<const void*>(record, 0);
@@ -55,12 +61,12 @@ bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void
   } else if (skinned) {
     bump(c.exactSkinned);
     if (!((settings.worldTransforms && settings.worldSkeletons) || settings.cinematicTransforms)) return false;
-    if (!rangeFits(record, kSkinnedModelRecordLength) || !isReadableRange(record, kSkinnedModelRecordLength)) {
+    if (!rangeFits(record, kSkinnedModelRecordLength) || !isReadableRange(probes, record, kSkinnedModelRecordLength)) {
       return false;
     }
     const void* assetPointer = readField<const void*>(record, kModelAssetOffset);
     *asset = assetPointer;
-    if (assetPointer == nullptr || !isReadableRange(assetPointer, 8)) return false;
+    if (assetPointer == nullptr || !isReadableRange(probes, assetPointer, 8)) return false;
     joints = readField<uint32_t>(record, kModelJointsOffset);
     if (joints < 1 || joints > kMaxModelJoints) return false;
     const uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;

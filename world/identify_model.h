@@ -26,8 +26,12 @@ constexpr double kWorldDepthTolerance = 1e-6;
 // True when the record is a world or cinematic model to follow. The outputs are
 // written as far as the tests get; `ownerKey` is the owner, or the asset of a
 // cinematic model. No lock needed.
+struct ReadableRegionMemo;
 bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void** classIdentity, const void** asset,
                         bool* cinematic);
+// The same, taking the probe answers the caller's hook call already has.
+bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const void** ownerKey,
+                        const void** classIdentity, const void** asset, bool* cinematic);
 
 // Counts `rva` in its entry, or claims the first empty one; dropped when all
 // eight hold other classes. Lock-free.

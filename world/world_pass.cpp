@@ -7,24 +7,54 @@
 #include "math/blend.h"
 #include "math/quaternion.h"
 #include "math/transform.h"
+#include "patch/readable.h"
 #include "world/identify_model.h"
 #include "world/model_record.h"
 #include "world/world_tracks.h"
 
 namespace {
 
-struct ScaledRigid {
-  RigidTransform rigid;
-  double scale = 1.0;
-  bool mirrored = false;
-  bool ok = false;
+// What one call learned of each distinct matrix it compared, blended or
+// inverted. The functions are pure, so a matrix with the same bytes gets the
+// same answers; within one call the same matrix turns up many times (the host's
+// current matrix is usually the track's latest sample and often the host's
+// previous one too).
+struct MatrixFacts {
+  Matrix4x4 matrix;
+  ScaledRigid decomposed;
+  Matrix4x4 inverse;
+  bool inverseKnown;
+  bool inverseOk;
 };
 
-ScaledRigid decompose(const Matrix4x4& m) {
-  ScaledRigid out;
-  out.ok = decomposeScaledRigid(m, &out.rigid, &out.scale, &out.mirrored);
-  return out;
-}
+struct FactsMemo {
+  // A call meets at most six distinct matrices: the host's two, the track's
+  // two samples (one of them replaced on a new sample), the interpolated one
+  // and the one presented a frame earlier.
+  static constexpr int kCapacity = 8;
+  MatrixFacts entries[kCapacity];
+  int count = 0;
+
+  MatrixFacts& of(const Matrix4x4& m) {
+    for (int i = 0; i < count; ++i) {
+      if (std::memcmp(&entries[i].matrix, &m, sizeof m) == 0) return entries[i];
+    }
+    MatrixFacts& entry = entries[count < kCapacity ? count++ : kCapacity - 1];
+    entry.matrix = m;
+    entry.decomposed = decomposeScaled(m);
+    entry.inverseKnown = false;
+    return entry;
+  }
+
+  const Matrix4x4* inverseOf(const Matrix4x4& m) {
+    MatrixFacts& entry = of(m);
+    if (!entry.inverseKnown) {
+      entry.inverseOk = inverseAffine(entry.matrix, &entry.inverse);
+      entry.inverseKnown = true;
+    }
+    return entry.inverseOk ? &entry.inverse : nullptr;
+  }
+};
 
 double translationDistance(const RigidTransform& a, const RigidTransform& b) {
   const double dx = a.translation[0] - b.translation[0];
@@ -33,8 +63,29 @@ double translationDistance(const RigidTransform& a, const RigidTransform& b) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-bool differs(const Matrix4x4& a, const Matrix4x4& b) {
-  return transformsDiffer(a, b, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
+bool differsDecomposed(const ScaledRigid& a, const ScaledRigid& b, double distanceTolerance, double angleTolerance,
+                       double scaleTolerance) {
+  if (!a.ok || !b.ok || a.mirrored != b.mirrored) return true;
+  if (translationDistance(a.rigid, b.rigid) > distanceTolerance) return true;
+  if (rotationAngleDegrees(a.rotation, b.rotation) > angleTolerance) return true;
+  return std::fabs(a.scale - b.scale) > scaleTolerance;
+}
+
+bool differs(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b) {
+  const ScaledRigid da = memo.of(a).decomposed;
+  return differsDecomposed(da, memo.of(b).decomposed, kSameDistanceTolerance, kSameAngleDegrees,
+                           kSameScaleTolerance);
+}
+
+// relativeTransforms(a, b) from what the memo knows.
+bool relativePair(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* forward, Matrix4x4* backward) {
+  const ScaledRigid& da = memo.of(a).decomposed;
+  const ScaledRigid& db = memo.of(b).decomposed;
+  if (!da.ok || !db.ok || da.mirrored != db.mirrored) return false;
+  const Matrix4x4* inverseA = memo.inverseOf(a);
+  const Matrix4x4* inverseB = inverseA != nullptr ? memo.inverseOf(b) : nullptr;
+  if (inverseA == nullptr || inverseB == nullptr) return false;
+  return relativeTransformsOf(a, *inverseA, b, *inverseB, forward, backward);
 }
 
 // Seeds a track's first sample; identity fields, id and statistics stay.
@@ -100,15 +151,17 @@ void recordNonRigid(const uint8_t* record, const void* ownerKey, const Presentat
 
 bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTolerance, double angleTolerance,
                       double scaleTolerance) {
-  const ScaledRigid da = decompose(a);
-  const ScaledRigid db = decompose(b);
-  if (!da.ok || !db.ok || da.mirrored != db.mirrored) return true;
-  if (translationDistance(da.rigid, db.rigid) > distanceTolerance) return true;
-  if (rotationAngleDegrees(da.rigid, db.rigid) > angleTolerance) return true;
-  return std::fabs(da.scale - db.scale) > scaleTolerance;
+  return differsDecomposed(decomposeScaled(a), decomposeScaled(b), distanceTolerance, angleTolerance,
+                           scaleTolerance);
 }
 
 bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& frame, WorldCorrection* out) {
+  ReadableRegionMemo probes;
+  return prepareWorldCorrection(probes, record, frame, out);
+}
+
+bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, const PresentationFrame& frame,
+                            WorldCorrection* out) {
   WorldCounters& c = counters.world;
   if (!frame.timesValid) return false;
 
@@ -116,18 +169,15 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
   const void* classIdentity = nullptr;
   const void* asset = nullptr;
   bool cinematic = false;
-  if (!identifyWorldModel(record, &ownerKey, &classIdentity, &asset, &cinematic)) return false;
+  if (!identifyWorldModel(probes, record, &ownerKey, &classIdentity, &asset, &cinematic)) return false;
 
   const Matrix4x4 current = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
   const Matrix4x4 previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
-  RigidTransform exact;
-  const bool exactA = decomposeRigid(current, &exact);
-  const bool exactB = decomposeRigid(previous, &exact);
-  // An exact rigid matrix has scale 1 and no mirror; only the others are
-  // decomposed with a scale.
-  ScaledRigid a, b;
-  a.ok = exactA || decomposeScaledRigid(current, &a.rigid, &a.scale, &a.mirrored);
-  b.ok = exactB || decomposeScaledRigid(previous, &b.rigid, &b.scale, &b.mirrored);
+  FactsMemo memo;
+  const ScaledRigid a = memo.of(current).decomposed;
+  const ScaledRigid b = memo.of(previous).decomposed;
+  const bool exactA = a.exact;
+  const bool exactB = b.exact;
 
   if (!a.ok || !b.ok) {
     bump(c.rejectedNonRigid);
@@ -184,7 +234,7 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
     return false;
   }
   if (t > latest + kSampleTimeTolerance) {
-    const bool moved = differs(track->currentMatrix, current);
+    const bool moved = differs(memo, track->currentMatrix, current);
     track->previousSampleTime = latest;
     track->previousMatrix = track->currentMatrix;
     track->currentMatrix = current;
@@ -198,7 +248,7 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
       track->motionCount += 1;
       if (a.mirrored) bump(c.reflectedMoving);
     }
-  } else if (differs(track->currentMatrix, current)) {
+  } else if (differs(memo, track->currentMatrix, current)) {
     // Moved without a new sample time: nothing to interpolate between.
     track->currentMatrix = current;
     track->pairValid = false;
@@ -211,15 +261,15 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
   const double p = track->previousSampleTime;
   const double q = track->currentSampleTime;
   const double dt = q - p;
-  const ScaledRigid from = decompose(track->previousMatrix);
-  const ScaledRigid to = decompose(track->currentMatrix);
+  const ScaledRigid from = memo.of(track->previousMatrix).decomposed;
+  const ScaledRigid to = memo.of(track->currentMatrix).decomposed;
   const bool parity = from.ok && to.ok && from.mirrored != to.mirrored;
   if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from.ok || !to.ok || parity) {
     if (parity) bump(c.rejectedReflectionParity);
     return dropPair(track);
   }
   if (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
-      rotationAngleDegrees(from.rigid, to.rigid) > kMaxPairAngleDegrees ||
+      rotationAngleDegrees(from.rotation, to.rotation) > kMaxPairAngleDegrees ||
       to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio) {
     bump(c.rejectedJump);
     return dropPair(track);
@@ -229,7 +279,7 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
   const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
   const double alpha = (std::fmax(target, p) - p) / dt;
   Matrix4x4 interpolated;
-  if (!interpolateMatrix4x4(track->previousMatrix, track->currentMatrix, alpha, &interpolated)) {
+  if (!interpolateScaledRigid(from, to, alpha, &interpolated)) {
     bump(c.rejectedReflectionParity);
     return dropPair(track);
   }
@@ -244,11 +294,11 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
 
   // Corrections: the host's current matrix onto the interpolated one, the host's
   // previous matrix onto what was presented one frame earlier.
-  const bool changedCurrent = differs(current, interpolated);
-  const bool changedPrevious = differs(previous, track->presentedPrevious);
-  const bool currentPair = relativeTransforms(current, interpolated, &out->currentForward, &out->currentInverse);
+  const bool changedCurrent = differs(memo, current, interpolated);
+  const bool changedPrevious = differs(memo, previous, track->presentedPrevious);
+  const bool currentPair = relativePair(memo, current, interpolated, &out->currentForward, &out->currentInverse);
   const bool previousPair =
-      relativeTransforms(previous, track->presentedPrevious, &out->previousForward, &out->previousInverse);
+      relativePair(memo, previous, track->presentedPrevious, &out->previousForward, &out->previousInverse);
   if (!currentPair || !previousPair || !(changedCurrent || changedPrevious)) return false;
 
   track->correctedCount += 1;

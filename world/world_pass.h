@@ -36,3 +36,7 @@ bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTol
 // True when all four matrices and the serial of `out` are set and the record is
 // to be rewritten; false leaves the host's transforms in use.
 bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& frame, WorldCorrection* out);
+// The same within a hook call that already probed the record.
+struct ReadableRegionMemo;
+bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, const PresentationFrame& frame,
+                            WorldCorrection* out);

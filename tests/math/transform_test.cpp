@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "math/palette_blend.h"
 #include "math/transform.h"
 #include "reference.h"
 
@@ -71,6 +72,13 @@ TEST(Rigidity, IdentityWithAnyTranslationPassesAndEveryNonFiniteElementFails) {
       EXPECT_FALSE(decomposeRigid(g, &out)) << "element " << i;
       EXPECT_TRUE(untouched(out));
     }
+  }
+  for (int i = 0; i < 16; ++i) {
+    Matrix4x4 g = identity4();
+    g.m[i] = -std::numeric_limits<float>::infinity();
+    EXPECT_FALSE(isFiniteMatrix4x4(g)) << "element " << i;
+    g.m[i] = std::numeric_limits<float>::denorm_min();
+    EXPECT_TRUE(isFiniteMatrix4x4(g)) << "element " << i;
   }
   for (int i = 12; i < 16; ++i) {
     Matrix4x4 g = identity4();
@@ -366,14 +374,32 @@ TEST(Multiply, FullFourByFourProductWithSignedZeros) {
     a.m[i] = float(random.uniform(-10, 10));
     b.m[i] = float(random.uniform(-10, 10));
   }
-  Matrix4x4 p;
+  Matrix4x4 p, sse2, avx;
   multiplyMatrix4x4(a, b, &p);
+  multiplyMatrix4x4Sse2(a, b, &sse2);
+  if (avxPaletteBlendAvailable()) multiplyMatrix4x4Avx(a, b, &avx);
+  else avx = sse2;
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) {
       ref::Real s = 0;
-      for (int k = 0; k < 4; ++k) s += ref::Real(a.m[4 * i + k]) * b.m[4 * k + j];
+      double inOrder = 0.0;  // the defined order: 64-bit sums from +0.0, rounded once
+      for (int k = 0; k < 4; ++k) {
+        s += ref::Real(a.m[4 * i + k]) * b.m[4 * k + j];
+        inOrder += double(a.m[4 * i + k]) * double(b.m[4 * k + j]);
+      }
       EXPECT_NEAR(p.m[4 * i + j], double(s), 1e-5);
+      for (const Matrix4x4* kernel : {&p, &sse2, &avx}) EXPECT_EQ(kernel->m[4 * i + j], float(inOrder));
     }
+  // Cancellation: only the defined order of the sums gives 1 (2^60 - 2^60 first).
+  Matrix4x4 ones, cancelling{};
+  for (float& v : ones.m) v = 1.0f;
+  cancelling.m[0] = 0x1p60f;
+  cancelling.m[4] = -0x1p60f;
+  cancelling.m[8] = 1.0f;
+  multiplyMatrix4x4(ones, cancelling, &p);
+  multiplyMatrix4x4Sse2(ones, cancelling, &sse2);
+  EXPECT_EQ(p.m[0], 1.0f);
+  EXPECT_EQ(sse2.m[0], 1.0f);
   // Accumulation starts at +0.0, so a sum of negative zeros is +0.0.
   Matrix4x4 negZero;
   for (float& v : negZero.m) v = -0.0f;
