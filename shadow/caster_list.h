@@ -23,6 +23,8 @@ struct ShadowScratch {
 
 // This thread's scratch, zero when first handed out; null when none can be had.
 ShadowScratch* shadowScratchForThisThread();
+// Forgets the claimed thread slot, so that the next call claims one anew. Tests only.
+void resetShadowScratchSlotForTests();
 
 // Fills `header` (given zeroed) with the substitute list and returns true when at
 // least one caster got a corrected transform; false leaves the host's list in use.

@@ -7,6 +7,7 @@
 #include "bootstrap/settings.h"
 #include "diagnostics/counters.h"
 #include "math/blend.h"
+#include "platform/locks.h"
 #include "skeletal/palette_interpolation.h"
 #include "skeletal/skinned_record.h"
 
@@ -39,6 +40,56 @@ void logAppliedOnce(const PaletteUpload& upload) {
   }
 }
 
+// Records whose palette pointer a call has substituted and not yet restored.
+// A second call for the same record, from another thread, must not save the
+// first call's substitute as the host's pointer: it passes through. So does a
+// call that finds every entry taken (that many uploads at once).
+constexpr uint32_t kSubstitutingCapacity = 64;
+const uint8_t* substituting[kSubstitutingCapacity];
+SlimLock substitutingLock;
+
+bool claimRecord(const uint8_t* record) {
+  ExclusiveGuard guard(substitutingLock);
+  const uint8_t** free = nullptr;
+  for (const uint8_t*& entry : substituting) {
+    if (entry == record) return false;
+    if (entry == nullptr && free == nullptr) free = &entry;
+  }
+  if (free == nullptr) return false;
+  *free = record;
+  return true;
+}
+
+void releaseRecord(const uint8_t* record) {
+  ExclusiveGuard guard(substitutingLock);
+  for (const uint8_t*& entry : substituting) {
+    if (entry == record) entry = nullptr;
+  }
+}
+
+// Substitutes the blended palette for the duration of the host's call (and its
+// forced retry); the record gets the host's own values back on every path.
+uint64_t substitutedUpload(PoseUploadFunction host, uint8_t* record, uint64_t value, const Matrix3x4* palette,
+                           bool* forced) {
+  const int8_t savedPending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
+  const void* savedPalette = readRecordField<const void*>(record, kModelPaletteOffset);
+  const uint8_t savedFlags = readRecordField<uint8_t>(record, kModelPaletteFlagsOffset);
+  writeRecordField<const void*>(record, kModelPaletteOffset, palette);
+
+  uint64_t result = host(record, value);
+  *forced = false;
+  if (result == 0) {
+    writeRecordField<int8_t>(record, kModelUploadPendingOffset, 1);
+    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags & kForcedRetryFlagMask);
+    result = host(record, value);
+    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags);
+    writeRecordField<int8_t>(record, kModelUploadPendingOffset, savedPending);
+    *forced = result != 0;
+  }
+  writeRecordField<const void*>(record, kModelPaletteOffset, savedPalette);
+  return result;
+}
+
 }  // namespace
 
 uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value) {
@@ -51,23 +102,10 @@ uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value) {
   const bool anySwitch = settings.firstPersonSkeletons || settings.worldSkeletons || settings.cinematicSkeletons;
   if (!anySwitch || poseUploadInstalled.load(std::memory_order_acquire) == nullptr) return host(record, value);
   if (!preparePalette(record, presentationPalette, &upload)) return host(record, value);
-
-  const int8_t savedPending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
-  const void* savedPalette = readRecordField<const void*>(record, kModelPaletteOffset);
-  const uint8_t savedFlags = readRecordField<uint8_t>(record, kModelPaletteFlagsOffset);
-  writeRecordField<const void*>(record, kModelPaletteOffset, presentationPalette);
-
-  uint64_t result = host(record, value);
+  if (!claimRecord(record)) return host(record, value);
   bool forced = false;
-  if (result == 0) {
-    writeRecordField<int8_t>(record, kModelUploadPendingOffset, 1);
-    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags & kForcedRetryFlagMask);
-    result = host(record, value);
-    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags);
-    writeRecordField<int8_t>(record, kModelUploadPendingOffset, savedPending);
-    forced = result != 0;
-  }
-  writeRecordField<const void*>(record, kModelPaletteOffset, savedPalette);
+  const uint64_t result = substitutedUpload(host, record, value, presentationPalette, &forced);
+  releaseRecord(record);
 
   if (result == 0) {
     bump(counters.skeletal.uploadSkipped);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "diagnostics/counters.h"
 #include "diagnostics/track_reports.h"
 #include "patch/hooks.h"
+#include "platform/platform.h"
 #include "shadow/caster_list.h"
 #include "shadow/publication.h"
 #include "tests/support/caster_lists.h"
@@ -187,6 +189,46 @@ TEST(RendererThreads, EachThreadHasItsOwnScratch) {
   ASSERT_NE(other, nullptr);
   EXPECT_NE(other, mine);
   EXPECT_EQ(other->reentry, 0);
+}
+
+std::atomic<int> pageRequests{0};
+bool slowSlotClaim(uint32_t* index) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return defaultPlatform().allocateThreadSlot(index);
+}
+void* noPages(void*, size_t) {
+  pageRequests++;
+  return nullptr;
+}
+
+TEST(RendererThreads, FirstProxyCallsWhileTheSlotIsClaimed) {
+  useModelHost();
+  resetShadowScratchSlotForTests();
+  platform.allocateThreadSlot = slowSlotClaim;
+  constexpr int kThreads = 6;
+  TestCasterList list = newCasterList(4);
+  const uint64_t proxyCalls = read(counters.shadow.proxyCalls);
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ready++;
+      while (ready.load() < kThreads) {
+      }
+      shadowCasterProxy0(0, 0, list.header, 0, 0, 0.0f);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(read(counters.shadow.proxyCalls) - proxyCalls, uint64_t{kThreads}) << "every first call counted";
+
+  // A thread whose scratch cannot be had asks for pages once.
+  platform.allocatePages = noPages;
+  std::thread([] {
+    EXPECT_EQ(shadowScratchForThisThread(), nullptr);
+    EXPECT_EQ(shadowScratchForThisThread(), nullptr);
+  }).join();
+  EXPECT_EQ(pageRequests.load(), 1);
+  resetPlatform();
 }
 
 }  // namespace
