@@ -2,7 +2,6 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
-#include <openssl/evp.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_paths.h"
+#include "platform/system_sha256.h"
 
 namespace {
 
@@ -205,23 +205,23 @@ bool hashFileSha256(const wchar_t* path, uint8_t digest[32]) {
   if (!wideToNarrow(path, narrow, sizeof narrow)) return false;
   int fd = open(narrow, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  SystemSha256* hash = systemSha256Begin();
   auto* buffer = static_cast<unsigned char*>(std::calloc(1, kHashReadSize));
   bool result = false;
-  if (context != nullptr && buffer != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) {
+  if (hash != nullptr && buffer != nullptr) {
     for (;;) {
       ssize_t n = read(fd, buffer, kHashReadSize);
       if (n < 0) break;
       if (n == 0) {
-        unsigned int length = 0;
-        result = EVP_DigestFinal_ex(context, digest, &length) == 1 && length == 32;
+        result = systemSha256Finish(hash, digest);
+        hash = nullptr;
         break;
       }
-      if (EVP_DigestUpdate(context, buffer, static_cast<size_t>(n)) != 1) break;
+      if (!systemSha256Update(hash, buffer, static_cast<size_t>(n))) break;
     }
   }
   std::free(buffer);
-  EVP_MD_CTX_free(context);
+  if (hash != nullptr) systemSha256Finish(hash, nullptr);
   close(fd);
   return result;
 }

@@ -2,11 +2,11 @@
 // system depends on.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/system_sha256.h"
 
 namespace {
 
@@ -86,46 +86,25 @@ bool hashFileSha256(const wchar_t* path, uint8_t digest[32]) {
   if (file == INVALID_HANDLE_VALUE) return false;
 
   bool result = false;
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  uint8_t* hashObject = nullptr;
+  SystemSha256* hash = systemSha256Begin();
   uint8_t* readBuffer = nullptr;
-  DWORD objectLength = 0, digestLength = 0, got = 0;
-
-  do {
-    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
-      algorithm = nullptr;
-      break;
-    }
-    if (BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength), 4, &got, 0) < 0)
-      break;
-    if (BCryptGetProperty(algorithm, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength), 4, &got, 0) < 0 ||
-        digestLength != 32)
-      break;
-    hashObject = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, objectLength));
-    if (hashObject == nullptr) break;
-    if (BCryptCreateHash(algorithm, &hash, hashObject, objectLength, nullptr, 0, 0) < 0) {
-      hash = nullptr;
-      break;
-    }
-    readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kHashReadSize));
-    if (readBuffer == nullptr) break;
+  if (hash != nullptr) readBuffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kHashReadSize));
+  if (readBuffer != nullptr) {
     for (;;) {
       DWORD read = 0;
       if (!ReadFile(file, readBuffer, kHashReadSize, &read, nullptr)) break;
       if (read == 0) {
-        result = BCryptFinishHash(hash, digest, 32, 0) >= 0;
+        result = systemSha256Finish(hash, digest);
+        hash = nullptr;
         break;
       }
-      if (BCryptHashData(hash, readBuffer, read, 0) < 0) break;
+      if (!systemSha256Update(hash, readBuffer, read)) break;
     }
-  } while (false);
+  }
 
   if (readBuffer != nullptr) HeapFree(GetProcessHeap(), 0, readBuffer);
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  if (algorithm != nullptr) BCryptCloseAlgorithmProvider(algorithm, 0);
+  if (hash != nullptr) systemSha256Finish(hash, nullptr);
   CloseHandle(file);
-  if (hashObject != nullptr) HeapFree(GetProcessHeap(), 0, hashObject);
   return result;
 }
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# corvane.dll exports nothing and imports only system DLLs.
+# A program of the package (corvane.dll, corvane-check.exe) exports nothing and
+# imports only system DLLs.
 set -euo pipefail
 objdump=$1; dll=$2
 dump=$("$objdump" -p "$dll")
 # The linker leaves an empty export directory; what matters is that it names nothing.
 exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[\s*[0-9]+\]' || true)
-if [ -n "$exports" ]; then echo "corvane.dll exports:"; echo "$exports"; exit 1; fi
+if [ -n "$exports" ]; then echo "$(basename "$dll") exports:"; echo "$exports"; exit 1; fi
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)
 echo "imports:"; echo "$imports"
 bad=$(grep -Ev '^(kernel32\.dll|user32\.dll|bcrypt\.dll|msvcrt\.dll|api-ms-win-crt-[a-z0-9-]+\.dll)$' <<<"$imports" || true)

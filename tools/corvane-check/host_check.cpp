@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bootstrap/host_interface.h"
-#include "sha256.h"
+#include "platform/system_sha256.h"
 
 namespace {
 
@@ -147,19 +147,23 @@ void checkHostExecutable(const std::filesystem::path& path, const uint8_t (&expe
   }
 
   // One pass over the file: the digest of all of it, the first MiB kept for the headers.
+  // A hash the system cannot provide counts as a file that cannot be read.
   std::vector<uint8_t> head;
   std::vector<uint8_t> chunk(kReadChunk);
-  Sha256 hash;
-  sha256Begin(hash);
+  SystemSha256* hash = systemSha256Begin();
+  if (hash == nullptr) {
+    result.verdict = HostVerdict::fileUnreadable;
+    return;
+  }
   for (;;) {
     file.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
     const size_t got = static_cast<size_t>(file.gcount());
-    if (file.bad()) {
+    if (file.bad() || (got > 0 && !systemSha256Update(hash, chunk.data(), got))) {
+      systemSha256Finish(hash, nullptr);
       result.verdict = HostVerdict::fileUnreadable;
       return;
     }
     if (got == 0) break;
-    sha256Update(hash, chunk.data(), got);
     if (head.size() < kHeadLength) {
       const size_t keep = std::min(got, kHeadLength - head.size());
       head.insert(head.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(keep));
@@ -167,7 +171,10 @@ void checkHostExecutable(const std::filesystem::path& path, const uint8_t (&expe
     result.fileSize += got;
     if (got < chunk.size()) break;
   }
-  sha256Finish(hash, result.digest);
+  if (!systemSha256Finish(hash, result.digest)) {
+    result.verdict = HostVerdict::fileUnreadable;
+    return;
+  }
   result.digestComputed = true;
   result.digestMatches = std::memcmp(result.digest, expectedDigest, 32) == 0;
 

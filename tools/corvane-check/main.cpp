@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "corvane_version.h"
 #include "host_check.h"
 #include "host_digest.h"
 
@@ -18,6 +19,7 @@ constexpr uint8_t kExpectedHostDigest[32] = CORVANE_HOST_DIGEST_INITIALIZER;
 
 void printUsage(std::ostream& out) {
   out << "Usage: corvane-check [path of Dishonored2.exe]\n"
+         "       corvane-check --version\n"
          "Checks that the file is Dishonored2.exe of GOG 1.77.9.0, the only build Corvane patches.\n"
          "Without a path it checks Dishonored2.exe in the current folder.\n"
          "Exit code: 0 supported; 1 another build; 2 file missing or unreadable;\n"
@@ -38,9 +40,13 @@ int run(int argc, Char** argv) {
       printUsage(std::cout);
       return kExitUsage;
     }
+    if (argument == std::basic_string<Char>{'-', '-', 'v', 'e', 'r', 's', 'i', 'o', 'n'}) {
+      std::cout << "corvane-check " CORVANE_VERSION "\n";
+      return 0;
+    }
     path = argument;
   }
-  std::cout << "corvane-check: is this the Dishonored2.exe that Corvane supports?\n";
+  std::cout << "corvane-check " CORVANE_VERSION ": is this the Dishonored2.exe that Corvane supports?\n";
 #if CORVANE_TEST_DIGEST_BUILD
   std::cout << "TEST BUILD: this checker expects a stand-in host, not the real game.\n";
 #endif

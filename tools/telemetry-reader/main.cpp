@@ -2,9 +2,11 @@
 // CSV line per new presented frame.
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "camera/telemetry_access.h"
+#include "corvane_version.h"
 #include "tools/telemetry-reader/reader_options.h"
 #include "tools/telemetry-reader/telemetry_csv.h"
 #include "tools/telemetry-reader/telemetry_source.h"
@@ -42,6 +44,10 @@ int follow(const TelemetrySource& source, const ReaderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("corvane-telemetry-reader %s\n", CORVANE_VERSION);
+    return 0;
+  }
   ReaderOptions options;
   const char* error = nullptr;
   if (!parseReaderOptions(argc, argv, &options, &error)) {

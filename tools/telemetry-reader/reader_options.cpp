@@ -18,6 +18,7 @@ const char kReaderUsage[] =
     "  --timeout SECONDS  stop after this many seconds (fractions allowed)\n"
     "  --poll US          wait between reads, in microseconds (default 500)\n"
     "  --help             this text\n"
+    "  --version          the reader's version\n"
     "\n"
     "Columns:\n"
     "  sequence           write counter of the block; +2 per frame, so a larger step\n"
