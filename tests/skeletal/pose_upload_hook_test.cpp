@@ -1,5 +1,10 @@
 // The substitution around the host's upload call: pass-through, the forced
 // retry, both calls declined, and the once-only lines.
+#include <atomic>
+#include <thread>
+
+#include "patch/hooks.h"
+#include "platform/platform.h"
 #include "tests/skeletal/skeletal_fixture.h"
 
 namespace {
@@ -136,6 +141,47 @@ TEST_F(PoseUploadHookTest, AcceptedFirstCallIsNotRetried) {
   EXPECT_EQ(uploadLog().calls, 1);
   EXPECT_EQ(recordPending(record), 0);  // what the host itself wrote stays
   EXPECT_EQ(read(sk().uploadForced), forced);
+}
+
+// Two threads upload one record: the first has read the record's palette
+// pointer and is paused at its probe while the second prepares and substitutes;
+// then the first substitutes too, and returns after the second has.
+std::atomic<int> step{0};
+thread_local bool pausesAtPaletteProbe = false;
+const void* pausedPalette = nullptr;
+bool pausingQuery(const void* address, MemoryRegion* out) {
+  if (pausesAtPaletteProbe && address == pausedPalette && step.load() == 0) {
+    step = 1;
+    while (step.load() < 2) {
+    }
+  }
+  return defaultPlatform().queryRegion(address, out);
+}
+uint64_t CORVANE_HOSTCALL orderingHost(uint8_t*, uint64_t value) {
+  step = value == 2 ? 2 : 3;  // the second call first, then the first
+  while (step.load() < (value == 2 ? 3 : 4)) {
+  }
+  return 4;
+}
+
+TEST_F(PoseUploadHookTest, SameRecordUploadedByTwoThreadsAtOnceKeepsTheHostPointer) {
+  uint8_t* record = modelWithPair(0.0f, nullptr);
+  Matrix3x4* own = recordPalette(record);
+  pausedPalette = own;
+  platform.queryRegion = pausingQuery;
+  poseUploadTrampoline.store(orderingHost);
+  std::thread first([&] {
+    pausesAtPaletteProbe = true;
+    PoseUploadHook(record, 1);
+  });
+  while (step.load() < 1) {
+  }
+  PoseUploadHook(record, 2);
+  step = 4;
+  first.join();
+  EXPECT_EQ(recordPalette(record), own);
+  resetPlatform();
+  setUpSkinnedHost();
 }
 
 const char* const kFirstPersonLine =
