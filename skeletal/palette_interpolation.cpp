@@ -35,7 +35,8 @@ bool probeRange(const void* address, uint64_t length) {
 struct SkinnedSample {
   const void* asset;
   const void* ownerKey;
-  const Matrix3x4* palette;
+  const Matrix3x4* palette;  // the host's palette, for its identity
+  const Matrix3x4* content;  // this call's copy of its first `padded` entries
   uint32_t joints;
   uint32_t padded;
   bool firstPerson;
@@ -163,10 +164,10 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
   const uint64_t n = track.samples;
   if (n > 0 && t <= track.currentTime + kSampleTimeTolerance) {
     if (t < track.currentTime - kSampleTimeTolerance) {
-      restartAt(track, t, hash, rigid, s.palette);
+      restartAt(track, t, hash, rigid, s.content);
       bump(c.discontinuity);
     } else if (hash != track.hash) {
-      restartAt(track, t, hash, rigid, s.palette);
+      restartAt(track, t, hash, rigid, s.content);
       bump(c.rejectedSameTime);
     }
     return;
@@ -175,8 +176,8 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
   const bool changedSample = n > 0 && hash != track.hash;
   const double gap = t - track.currentTime;
   if (rigid && !track.hasReference) {
-    copyPalette(track.currentPalette, s.palette, s.padded);
-    copyPalette(track.previousPalette, s.palette, s.padded);
+    copyPalette(track.currentPalette, s.content, s.padded);
+    copyPalette(track.previousPalette, s.content, s.padded);
     track.previousTime = t;
     track.currentTime = t;
     track.hasReference = true;
@@ -186,19 +187,19 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
       track.previousTime = track.currentTime;
       track.currentTime = t;
       track.pairReady = false;
-    } else if (continuous(track.currentPalette, s.palette, s.joints)) {
+    } else if (continuous(track.currentPalette, s.content, s.joints)) {
       track.previousTime = track.currentTime;
       track.currentTime = t;
       copyPalette(track.previousPalette, track.currentPalette, s.padded);
-      copyPalette(track.currentPalette, s.palette, s.padded);
+      copyPalette(track.currentPalette, s.content, s.padded);
       track.pairReady = true;
       countPair(s);
     } else {
-      restartAt(track, t, hash, rigid, s.palette);
+      restartAt(track, t, hash, rigid, s.content);
       bump(c.discontinuity);
     }
   } else {
-    restartAt(track, t, hash, rigid, s.palette);
+    restartAt(track, t, hash, rigid, s.content);
     if (n > 0) bump(c.discontinuity);
   }
   track.samples += 1;
@@ -246,7 +247,7 @@ bool blendPair(SkeletalTrack& track, const SkinnedSample& s, double presentation
     bump(c.interpolationRejected);
     return false;
   }
-  copyPalette(out + s.joints, s.palette + s.joints, s.padded - s.joints);
+  copyPalette(out + s.joints, s.content + s.joints, s.padded - s.joints);
   *alphaOut = alpha;
   return true;
 }
@@ -293,15 +294,15 @@ bool blendRepeatedPair(const uint8_t* record, SkeletalTrack& track, const Skinne
   Matrix3x4 blended[kMaxPaletteJoints];
   blendRigidPalette(track.previousPalette, track.currentPalette, s.joints, alpha, blended);
   uint64_t hostHash = kFnvStart, blendedHash = kFnvStart;
-  fnv1a64Pair(s.palette, blended, size_t{s.joints} * sizeof(Matrix3x4), &hostHash, &blendedHash);
+  fnv1a64Pair(s.content, blended, size_t{s.joints} * sizeof(Matrix3x4), &hostHash, &blendedHash);
   if (hostHash != track.hash) {
     // Same sample time, new content: what samplePalette does for it.
-    restartAt(track, sampleTime, hostHash, true, s.palette);
+    restartAt(track, sampleTime, hostHash, true, s.content);
     bump(c.rejectedSameTime);
     return false;
   }
   copyPalette(presentationPalette, blended, s.joints);
-  copyPalette(presentationPalette + s.joints, s.palette + s.joints, s.padded - s.joints);
+  copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
   fillUpload(track, s, record, serial, blendedHash, alpha, upload);
   return true;
 }
@@ -317,9 +318,15 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   const double sampleTime = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
 
+  // One read of the host's palette: what is validated and hashed is what the
+  // track stores and blends, whatever the host writes meanwhile.
+  Matrix3x4 content[kMaxPaletteJoints];
+  copyPalette(content, s.palette, s.padded);
+  s.content = content;
+
   uint32_t nonRigidIndex = kNoNonRigidJoint;
   for (uint32_t j = 0; j < s.joints; ++j) {
-    if (!isRigidMatrix3x4(s.palette[j])) {
+    if (!isRigidMatrix3x4(s.content[j])) {
       nonRigidIndex = j;
       break;
     }
@@ -339,17 +346,17 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   track.palette = s.palette;
   track.joints = s.joints;
   track.padded = s.padded;
-  track.root[0] = s.palette[0].m[3];
-  track.root[1] = s.palette[0].m[7];
-  track.root[2] = s.palette[0].m[11];
+  track.root[0] = s.content[0].m[3];
+  track.root[1] = s.content[0].m[7];
+  track.root[2] = s.content[0].m[11];
   track.rigid = rigid;
-  if (!rigid) recordNonRigidJoint(s.palette[nonRigidIndex], track, nonRigidIndex);
+  if (!rigid) recordNonRigidJoint(s.content[nonRigidIndex], track, nonRigidIndex);
 
   double repeatAlpha = 0.0;
   if (repeatsReadyPair(track, sampleTime, rigid, serial, frame.presentationTime, &repeatAlpha))
     return blendRepeatedPair(record, track, s, sampleTime, serial, repeatAlpha, presentationPalette, upload);
 
-  const uint64_t hash = hashMatrix3x4Array(s.palette, s.joints);
+  const uint64_t hash = hashMatrix3x4Array(s.content, s.joints);
   samplePalette(track, s, sampleTime, hash, rigid, serial);
 
   if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return false;

@@ -1,10 +1,13 @@
 // The substitution around the host's upload call: pass-through, the forced
 // retry, both calls declined, and the once-only lines.
 #include <atomic>
+#include <chrono>
+#include <limits>
 #include <thread>
 
 #include "patch/hooks.h"
 #include "platform/platform.h"
+#include "skeletal/skeletal_tracks.h"
 #include "tests/skeletal/skeletal_fixture.h"
 
 namespace {
@@ -182,6 +185,26 @@ TEST_F(PoseUploadHookTest, SameRecordUploadedByTwoThreadsAtOnceKeepsTheHostPoint
   EXPECT_EQ(recordPalette(record), own);
   resetPlatform();
   setUpSkinnedHost();
+}
+
+TEST_F(PoseUploadHookTest, PaletteRewrittenDuringTheCallNeverEntersTheTrackUnvalidated) {
+  uint8_t* record = modelWithPair(0.0f, nullptr);
+  Matrix3x4* host = recordPalette(record);
+  writePose(host, 8, 20.0);
+  frame(1.03, 1.04);  // a new sample: the call stores the palette in the track
+  lockExclusive(skeletalTableLock);
+  std::thread upload([&] { PoseUploadHook(record, 1); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // to the table lock
+  host[0].m[0] = std::numeric_limits<float>::quiet_NaN();
+  unlockExclusive(skeletalTableLock);
+  upload.join();
+  const void* owner;
+  std::memcpy(&owner, record + kModelOwnerOffset, sizeof owner);
+  ExclusiveGuard guard(skeletalTableLock);
+  const SkeletalTrack* track = findSkeletalTrack(record, owner, latestPresentationSerial.load(), false);
+  ASSERT_NE(track, nullptr);
+  for (const Matrix3x4* buffer : {track->currentPalette, track->previousPalette})
+    EXPECT_TRUE(isFiniteFloat(buffer[0].m[0]));
 }
 
 const char* const kFirstPersonLine =
