@@ -60,26 +60,41 @@ void addStep(SummaryState* s, double source, double presented) {
 
 bool finiteTimes(const TelemetryBlock& r) { return std::isfinite(r.presentationTime) && std::isfinite(r.sampleTime); }
 
+bool clockAdvances(const TelemetryBlock& prev, const TelemetryBlock& cur) {
+  return finiteTimes(prev) && finiteTimes(cur) && cur.presentationTime > prev.presentationTime &&
+         cur.sampleTime >= prev.sampleTime;
+}
+
+// The game's rates, from every pair of frames read whose clock advanced, with
+// the frames the reader missed between them: the sequence tells how many were
+// presented, and the sample time how many samples arrived (one per sample
+// interval seen last, at least one when it changed).
+uint64_t countRates(SummaryState* s, const TelemetryBlock& prev, const TelemetryBlock& cur, uint64_t presented) {
+  const double sampleStep = cur.sampleTime - prev.sampleTime;
+  uint64_t samples = sampleStep > 0.0 ? 1 : 0;
+  if (presented == 1 && sampleStep > 0.0) s->sampleInterval = sampleStep;
+  if (presented > 1 && sampleStep > 0.0 && s->sampleInterval > 0.0)
+    samples = static_cast<uint64_t>(std::fmax(1.0, std::round(sampleStep / s->sampleInterval)));
+  tally(s, [&](SummaryFigures& f) {
+    f.frames += presented;
+    f.clockSeconds += cur.presentationTime - prev.presentationTime;
+    f.samples += samples;
+  });
+  return samples;
+}
+
 void judgePair(SummaryState* s, const TelemetryBlock& prev, const TelemetryBlock& cur) {
   if (cur.enabled == 0) {
     tally(s, [](SummaryFigures& f) { ++f.f10Off; });
     s->runLength = 0;
-    // Still a presented frame of the game: it counts for the rates below.
   }
-  if (!finiteTimes(prev) || !finiteTimes(cur) || !(cur.presentationTime > prev.presentationTime) ||
-      cur.sampleTime < prev.sampleTime) {
+  if (!clockAdvances(prev, cur)) {
     if (cur.enabled != 0) tally(s, [](SummaryFigures& f) { ++f.badClock; });
     s->runLength = 0;
     s->tickMoved = -1;
     return;
   }
   const bool sampleChanged = cur.sampleTime != prev.sampleTime;
-  const double dt = cur.presentationTime - prev.presentationTime;
-  tally(s, [&](SummaryFigures& f) {
-    ++f.pairs;
-    f.clockSeconds += dt;
-    f.sampleChanges += sampleChanged;
-  });
   const bool sourceMoved = poseMoved(prev.sourceOrigin, prev.sourceAxes, cur.sourceOrigin, cur.sourceAxes);
   const bool presentedMoved = poseMoved(prev.outputOrigin, prev.outputAxes, cur.outputOrigin, cur.outputAxes);
   const double sourceStep = originStep(prev.sourceOrigin, cur.sourceOrigin);
@@ -135,13 +150,22 @@ void startSummary(SummaryState* state) {
 
 void addSummaryFrame(SummaryState* s, const TelemetryBlock& frame) {
   if (s->havePrevious) {
-    const uint64_t step = frame.sequence - s->previous.sequence;
-    if (frame.sequence > s->previous.sequence && step == 2) {
+    const uint64_t presented = (frame.sequence - s->previous.sequence) / 2;
+    const uint64_t samples = frame.sequence > s->previous.sequence && clockAdvances(s->previous, frame)
+                                 ? countRates(s, s->previous, frame, presented)
+                                 : 0;
+    if (frame.sequence > s->previous.sequence && presented == 1) {
       judgePair(s, s->previous, frame);
     } else {
-      // Frames the reader did not see (or a block written anew): no pair.
-      if (frame.sequence > s->previous.sequence) tally(s, [&](SummaryFigures& f) { f.missed += step / 2 - 1; });
+      // Frames the reader did not see (or a block written anew): no pair, and
+      // whether the game's last sample moved the camera is not known.
+      if (frame.sequence > s->previous.sequence) tally(s, [&](SummaryFigures& f) { f.missed += presented - 1; });
       s->runLength = 0;
+      s->tickMoved = -1;
+      // A cut among the frames missed still needs its two samples.
+      if (samples > 0 && s->lastTickStep > 0.0 &&
+          originStep(s->previous.sourceOrigin, frame.sourceOrigin) > kSummaryCutFactor * s->lastTickStep * samples)
+        s->cutSamplesLeft = 2;
     }
   }
   s->previous = frame;
@@ -169,10 +193,10 @@ bool formatSummaryLine(const SummaryFigures& f, char* line, size_t capacity) {
   };
   if (capacity == 0) return false;
   line[0] = 0;
-  if (f.pairs == 0) {
+  if (f.frames == 0) {
     add("no frames with a running clock");
   } else {
-    add("%.1f fps presented | %.1f Hz simulated", f.pairs / f.clockSeconds, f.sampleChanges / f.clockSeconds);
+    add("%.1f fps presented | %.1f Hz simulated", f.frames / f.clockSeconds, f.samples / f.clockSeconds);
     if (f.measured == 0) {
       add(" | camera: nothing measured");
     } else {

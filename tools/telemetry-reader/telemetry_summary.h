@@ -2,7 +2,8 @@
 // of the telemetry block show about the game's pacing and the camera's steps,
 // the game's own camera (source) against the camera as presented.
 //
-// Frames are judged in pairs of consecutive presented frames (sequence +2).
+// The rates count every presented frame, on the game's clock. The camera is
+// judged in pairs of consecutive presented frames (sequence +2).
 // A pair is measured when F10 is on, both clock times are valid and advance,
 // the camera is moving, and no cut lies within the last two game samples;
 // otherwise it is counted apart under its reason.
@@ -28,9 +29,9 @@ constexpr uint32_t kSummaryWindow = 2 * kSummaryHalfWindow + 1;
 constexpr double kSummaryCutFactor = 8.0;
 
 struct SummaryFigures {
-  uint64_t pairs;          // consecutive frame pairs with valid, advancing times
-  double clockSeconds;     // their presentation-time steps, summed
-  uint64_t sampleChanges;  // pairs across which the game's sample time changed
+  uint64_t frames;         // presented frames between reads whose clock advanced
+  double clockSeconds;     // the presentation time they took, summed
+  uint64_t samples;        // new game samples in that time
   uint64_t measured;       // pairs in the camera figures
   uint64_t interpolated;   // measured frames the camera carried (alpha not nan)
   double alphaLow, alphaHigh;
@@ -46,6 +47,7 @@ struct SummaryState {
   TelemetryBlock previous;
   int tickMoved;          // did the game's last sample move the camera: -1 unknown, 0, 1
   double lastTickStep;    // the source step of the last moving sample; 0: none
+  double sampleInterval;  // the last sample-time step between consecutive frames
   int cutSamplesLeft;     // samples still to come before a cut is over
   uint32_t runLength;     // measured steps in the current run
   double sourceSteps[kSummaryWindow], presentedSteps[kSummaryWindow];

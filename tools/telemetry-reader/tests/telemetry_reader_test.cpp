@@ -135,8 +135,8 @@ TEST(TelemetryReaderSummary, RatesRepeatsAndIrregularityOfRecordedSequences) {
     startSummary(&s);
     for (const TelemetryBlock& r : record(row.twist, &repeatsInGame)) addSummaryFrame(&s, r);
     const SummaryFigures f = s.whole;
-    EXPECT_NEAR(f.pairs / f.clockSeconds, kFps, kFps * 1e-9);
-    EXPECT_NEAR(f.sampleChanges / f.clockSeconds, kHz, kHz * 0.01);
+    EXPECT_NEAR(f.frames / f.clockSeconds, kFps, kFps * 1e-9);
+    EXPECT_NEAR(f.samples / f.clockSeconds, kHz, kHz * 0.01);
     EXPECT_EQ(f.f10Off, row.f10Off);
     EXPECT_EQ(f.badClock, row.badClock);
     EXPECT_EQ(f.missed, row.missed);
