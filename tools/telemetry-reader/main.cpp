@@ -1,45 +1,19 @@
-// corvane-telemetry-reader: prints the camera telemetry of a running game, one
-// CSV line per new presented frame.
-#include <chrono>
+// corvane-telemetry-reader: follows the camera telemetry of a running game and
+// prints one CSV line per new presented frame, or a smoothness summary.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
-#include "camera/telemetry_access.h"
 #include "corvane_version.h"
 #include "tools/telemetry-reader/reader_options.h"
-#include "tools/telemetry-reader/telemetry_csv.h"
+#include "tools/telemetry-reader/telemetry_follow.h"
 #include "tools/telemetry-reader/telemetry_source.h"
 
 namespace {
 
-int follow(const TelemetrySource& source, const ReaderOptions& options) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point start = Clock::now();
-  const auto expired = [&] {
-    return options.timeoutSeconds > 0.0 &&
-           std::chrono::duration<double>(Clock::now() - start).count() >= options.timeoutSeconds;
-  };
-  std::printf("%s\n", kTelemetryCsvHeader);
-  uint64_t printed = 0;
-  uint64_t lastSequence = 0;  // 0: nothing written yet
-  TelemetryBlock record;
-  char line[512];
-  while (options.frames == 0 || printed < options.frames) {
-    if (expired()) break;
-    if (readTelemetrySnapshot(source.block, &record) && record.sequence != lastSequence) {
-      lastSequence = record.sequence;
-      if (formatTelemetryCsv(record, line, sizeof line)) {
-        std::printf("%s\n", line);
-        std::fflush(stdout);
-        ++printed;
-      }
-      continue;
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(options.pollMicroseconds));
-  }
-  return 0;
-}
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
 
 }  // namespace
 
@@ -58,30 +32,59 @@ int main(int argc, char** argv) {
     std::fputs(kReaderUsage, stdout);
     return 0;
   }
-  TelemetrySource source{nullptr, nullptr};
+  // The summary and the reader's own lines go to the console; CSV lines to the
+  // console only when they are all it prints.
+  FILE* console = options.summary ? stdout : stderr;
+  const bool found = options.processId == 0;
+  if (found) {
+    bool several = false;
+    if (!findGameProcess(&options.processId, &several)) {
+      std::fprintf(stderr,
+                   "No running %s found. Start the game with Corvane installed, or give the game's process id: "
+                   "corvane-telemetry-reader <process id>.\n",
+                   kGameExecutable);
+      return 1;
+    }
+    std::fprintf(console, "Following %s, process %lu%s.\n", kGameExecutable,
+                 static_cast<unsigned long>(options.processId),
+                 several ? " (there are several; give --pid to choose another)" : "");
+  }
+  TelemetrySource source{nullptr, nullptr, nullptr, 0};
   char detail[256] = "";
   switch (openTelemetrySource(options.processId, &source, detail, sizeof detail)) {
     case OpenResult::kOpened:
       break;
     case OpenResult::kNoSuchBlock:
-      std::fprintf(stderr,
-                   "No camera telemetry block for process %lu. Is the game running with Corvane, and is "
-                   "Telemetry=1 set in the [Diagnostics] section of corvane.ini?\n",
-                   static_cast<unsigned long>(options.processId));
+      if (found)
+        std::fprintf(stderr,
+                     "%s (process %lu) offers no camera telemetry block. Set Telemetry=1 in the [Diagnostics] "
+                     "section of corvane.ini (beside corvane.dll) and restart the game.\n",
+                     kGameExecutable, static_cast<unsigned long>(options.processId));
+      else
+        std::fprintf(stderr,
+                     "No camera telemetry block for process %lu. Is the game running with Corvane, and is "
+                     "Telemetry=1 set in the [Diagnostics] section of corvane.ini?\n",
+                     static_cast<unsigned long>(options.processId));
       return 1;
     case OpenResult::kFailed:
       std::fprintf(stderr, "corvane-telemetry-reader: %s\n", detail);
       return 1;
   }
-  TelemetryBlock header;
-  while (!readTelemetrySnapshot(source.block, &header)) std::this_thread::yield();
-  if (header.version != kTelemetryVersion || header.size != kTelemetrySize) {
-    std::fprintf(stderr, "The telemetry block has layout version %u and size %u; this reader knows version %u, %u bytes.\n",
-                 header.version, header.size, kTelemetryVersion, kTelemetrySize);
-    closeTelemetrySource(&source);
-    return 1;
+  FILE* csv = options.summary ? nullptr : stdout;
+  if (options.csvPath != nullptr) {
+    csv = std::fopen(options.csvPath, "w");
+    if (csv == nullptr) {
+      std::fprintf(stderr, "corvane-telemetry-reader: cannot write %s.\n", options.csvPath);
+      closeTelemetrySource(&source);
+      return 1;
+    }
   }
-  const int status = follow(source, options);
+  if (options.summary)
+    std::fprintf(console, "A summary line every second; Ctrl+C ends with a summary of the whole run.\n");
+  std::fflush(console);
+  std::signal(SIGINT, onInterrupt);
+  const int status = followTelemetry(source, options, csv, console, &interrupted);
+  if (csv != nullptr && csv != stdout) std::fclose(csv);
   closeTelemetrySource(&source);
   return status;
 }
