@@ -67,11 +67,19 @@ bool installEntryHook(const PatchSite& site, bool enabled, const EntryHookTexts&
   }
   // The way back into the host exists before any thread can run into the jump.
   publish(trampoline);
-  writeEntryPatch(siteBytes, patch, site.length);
-  installed.store(trampoline, std::memory_order_release);
-  platform.flushCode(siteBytes, site.length);
+  const EntryWrite write{siteBytes, patch, site.length, static_cast<const uint8_t*>(trampoline)};
+  bool trampolineInUse = false;
+  const bool written = writeEntriesHoldingThreads(&write, 1, &trampolineInUse);
+  if (written) installed.store(trampoline, std::memory_order_release);
   uint32_t ignored = 0;
   platform.protectPages(siteBytes, site.length, oldProtection, &ignored);
+  if (!written) {
+    // A thread that could not be held leaves the entry as the host wrote it.
+    publish(nullptr);
+    if (!trampolineInUse) releaseStub(trampoline);
+    LogMessage("%s", texts.protectionRefused);
+    return false;
+  }
   return true;
 }
 

@@ -13,9 +13,10 @@ namespace {
 
 constexpr size_t kShadowEntryCount = 2;
 
-void dropTrampolines(void* (&trampolines)[kShadowEntryCount]) {
+// `keep`: a thread was moved into them; they stay, unpublished.
+void dropTrampolines(void* (&trampolines)[kShadowEntryCount], bool keep = false) {
   for (size_t entry = 0; entry < kShadowEntryCount; ++entry) {
-    releaseStub(trampolines[entry]);
+    if (!keep) releaseStub(trampolines[entry]);
     trampolines[entry] = nullptr;
     shadowTrampolines[entry].store(nullptr, std::memory_order_release);
   }
@@ -55,14 +56,23 @@ bool installShadowProxies() {
   }
   for (size_t entry = 0; entry < kShadowEntryCount; ++entry)
     shadowTrampolines[entry].store(trampolines[entry], std::memory_order_release);
+  uint8_t patches[kShadowEntryCount][kMaxDisplacedLength];
+  EntryWrite writes[kShadowEntryCount];
   for (size_t entry = 0; entry < kShadowEntryCount; ++entry) {
-    uint8_t patch[kMaxDisplacedLength];
-    buildEntryPatch(patch, sites[entry]->length, reinterpret_cast<uint64_t>(sites[entry]->hookBody));
-    writeEntryPatch(siteAddress(*sites[entry]), patch, sites[entry]->length);
+    buildEntryPatch(patches[entry], sites[entry]->length, reinterpret_cast<uint64_t>(sites[entry]->hookBody));
+    writes[entry] = {siteAddress(*sites[entry]), patches[entry], sites[entry]->length,
+                     static_cast<const uint8_t*>(trampolines[entry])};
   }
-  platform.flushCode(spanBegin, spanLength);
+  // Both entries change while the other threads are held once.
+  bool trampolinesInUse = false;
+  const bool written = writeEntriesHoldingThreads(writes, kShadowEntryCount, &trampolinesInUse);
   uint32_t ignored = 0;
   platform.protectPages(spanBegin, spanLength, oldProtection, &ignored);
+  if (!written) {
+    dropTrampolines(trampolines, trampolinesInUse);
+    LogMessage("VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.");
+    return false;
+  }
 
   LogMessage("Installed coherent renderer-only shadow caster-list proxies at build RVAs 0x%llX and 0x%llX.",
              static_cast<unsigned long long>(sites[0]->rva), static_cast<unsigned long long>(sites[1]->rva));

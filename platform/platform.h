@@ -88,6 +88,20 @@ struct PlatformOps {
   bool (*allocateThreadSlot)(uint32_t* index);
   void* (*threadSlotValue)(uint32_t index);
   bool (*setThreadSlotValue)(uint32_t index, void* value);
+
+  // The process's other threads, held still while code they may be running is
+  // rewritten. `openOtherThreads` opens every thread of the process except the
+  // calling one into `threads` (at most `capacity`) and stores the count; false
+  // when they cannot all be listed and opened (a thread that ended meanwhile is
+  // left out). Only the operations between suspend and resume run while the
+  // threads are held: they neither allocate nor take a lock.
+  bool (*openOtherThreads)(void** threads, uint32_t capacity, uint32_t* count);
+  bool (*suspendThread)(void* thread);
+  void (*resumeThread)(void* thread);
+  // The instruction pointer of a suspended thread.
+  bool (*threadInstructionPointer)(void* thread, uintptr_t* address);
+  bool (*setThreadInstructionPointer)(void* thread, uintptr_t address);
+  void (*closeThread)(void* thread);
 };
 
 // The operations in use. Starts as the backend of this build; tests may replace

@@ -1,6 +1,5 @@
 #include "platform/posix/posix_paths.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -56,16 +55,42 @@ void trim(const char*& begin, const char*& end) {
   while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r')) --end;
 }
 
-int leadingInteger(const char* begin, const char* end) {
-  while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
+// The value as GetPrivateProfileIntW reads it: one pair of matching quotes
+// around it is dropped, at most 29 characters are kept (the size of its
+// buffer), and empty means absent. Then, as RtlUnicodeStringToInteger with base
+// 0 reads: blanks, one sign, a prefix 0x, 0o or 0b (small letters only), the
+// digits of that base (else decimal) up to the first other character, the sum
+// taken modulo 2^32.
+constexpr size_t kProfileValueCharacters = 29;
+
+bool profileInteger(const char* begin, const char* end, int* value) {
+  if (end - begin >= 2 && (*begin == '"' || *begin == '\'') && end[-1] == *begin) {
+    ++begin;
+    --end;
+  }
+  if (static_cast<size_t>(end - begin) > kProfileValueCharacters) end = begin + kProfileValueCharacters;
+  if (begin == end) return false;
+  while (begin < end && static_cast<unsigned char>(*begin) <= ' ') ++begin;
   bool negative = false;
   if (begin < end && (*begin == '+' || *begin == '-')) negative = *begin++ == '-';
-  long long value = 0;
-  while (begin < end && *begin >= '0' && *begin <= '9') {
-    value = value * 10 + (*begin++ - '0');
-    if (value > UINT_MAX) value = UINT_MAX;
+  uint32_t base = 10;
+  if (end - begin >= 2 && begin[0] == '0') {
+    const char prefix = begin[1];
+    base = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+    if (base != 10) begin += 2;
   }
-  return static_cast<int>(static_cast<unsigned>(negative ? -value : value));
+  uint32_t total = 0;
+  for (; begin < end; ++begin) {
+    const char c = *begin;
+    uint32_t digit = c >= '0' && c <= '9'   ? static_cast<uint32_t>(c - '0')
+                     : c >= 'a' && c <= 'z' ? static_cast<uint32_t>(c - 'a' + 10)
+                     : c >= 'A' && c <= 'Z' ? static_cast<uint32_t>(c - 'A' + 10)
+                                            : 99;
+    if (digit >= base) break;
+    total = total * base + digit;
+  }
+  *value = static_cast<int>(negative ? 0u - total : total);
+  return true;
 }
 
 }  // namespace
@@ -105,7 +130,8 @@ int readIniIntPosix(const wchar_t* section, const wchar_t* key, int fallback, co
     const char* valueEnd = end;
     trim(valueBegin, valueEnd);
     found = true;
-    if (valueBegin != valueEnd) result = leadingInteger(valueBegin, valueEnd);
+    int value = 0;
+    if (profileInteger(valueBegin, valueEnd, &value)) result = value;
   }
   std::fclose(file);
   return result;

@@ -8,8 +8,9 @@
 uint32_t narrowToWide(const char* text, wchar_t* out, uint32_t capacity);
 bool wideToNarrow(const wchar_t* text, char* out, size_t capacity);
 
-// An INI reader with the rules of GetPrivateProfileIntW: `fallback` when the
-// file, section or key is missing or the value is empty; otherwise the value's
-// leading integer after blanks and an optional sign, 0 when it has none.
-// Section and key names compare without regard to case.
+// An INI reader that does what GetPrivateProfileIntW does (as Wine implements
+// it): `fallback` when the file, section or key is missing or the value is
+// empty; otherwise the value's leading integer after blanks and an optional
+// sign, in decimal or after a prefix 0x, 0o or 0b, 0 when it has none. Section
+// and key names compare without regard to case.
 int readIniIntPosix(const wchar_t* section, const wchar_t* key, int fallback, const wchar_t* path);

@@ -277,6 +277,18 @@ bool setThreadSlotValue(uint32_t index, void* value) {
   return pthread_setspecific(static_cast<pthread_key_t>(index), value) == 0;
 }
 
+// Natively no thread runs host code that Corvane rewrites: the other threads are
+// reported as none, and tests that need some put fakes in their place.
+bool openOtherThreads(void**, uint32_t, uint32_t* count) {
+  *count = 0;
+  return true;
+}
+bool suspendThread(void*) { return false; }
+void resumeThread(void*) {}
+bool threadInstructionPointer(void*, uintptr_t*) { return false; }
+bool setThreadInstructionPointer(void*, uintptr_t) { return false; }
+void closeThread(void*) {}
+
 constexpr PlatformOps kPosixPlatform = {
     mainModule,    moduleFileName,  disableThreadNotifications,
     startThread,   currentProcessId, systemLimits,
@@ -285,7 +297,9 @@ constexpr PlatformOps kPosixPlatform = {
     debugOutput,   appendToFile,    hashFileSha256,
     createSharedMapping, mapSharedView, closeSharedMapping,
     keyState,      allocateThreadSlot, threadSlotValue,
-    setThreadSlotValue,
+    setThreadSlotValue, openOtherThreads, suspendThread,
+    resumeThread,  threadInstructionPointer, setThreadInstructionPointer,
+    closeThread,
 };
 
 }  // namespace

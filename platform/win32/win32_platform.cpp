@@ -2,6 +2,7 @@
 // system depends on.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 
@@ -135,6 +136,67 @@ void* threadSlotValue(uint32_t index) { return TlsGetValue(index); }
 
 bool setThreadSlotValue(uint32_t index, void* value) { return TlsSetValue(index, value) != FALSE; }
 
+constexpr DWORD kThreadAccess = THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT;
+
+bool openOtherThreads(void** threads, uint32_t capacity, uint32_t* count) {
+  *count = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const DWORD process = GetCurrentProcessId();
+  const DWORD self = GetCurrentThreadId();
+  bool complete = true;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more && complete; more = Thread32Next(snapshot, &entry)) {
+    const bool ours = entry.dwSize >= offsetof(THREADENTRY32, th32OwnerProcessID) + sizeof entry.th32OwnerProcessID &&
+                      entry.th32OwnerProcessID == process && entry.th32ThreadID != self;
+    entry.dwSize = sizeof entry;
+    if (!ours) continue;
+    HANDLE thread = OpenThread(kThreadAccess, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) {
+      // A thread that ended since the snapshot has no id any more.
+      complete = GetLastError() == ERROR_INVALID_PARAMETER;
+      continue;
+    }
+    if (*count == capacity) {
+      CloseHandle(thread);
+      complete = false;
+      continue;
+    }
+    threads[(*count)++] = thread;
+  }
+  CloseHandle(snapshot);
+  if (!complete) {
+    while (*count > 0) CloseHandle(static_cast<HANDLE>(threads[--*count]));
+  }
+  return complete;
+}
+
+bool suspendThread(void* thread) { return SuspendThread(static_cast<HANDLE>(thread)) != static_cast<DWORD>(-1); }
+
+void resumeThread(void* thread) { ResumeThread(static_cast<HANDLE>(thread)); }
+
+// GetThreadContext also waits until a suspension has taken effect.
+bool threadInstructionPointer(void* thread, uintptr_t* address) {
+  alignas(16) CONTEXT context;
+  std::memset(&context, 0, sizeof context);
+  context.ContextFlags = CONTEXT_CONTROL;
+  if (!GetThreadContext(static_cast<HANDLE>(thread), &context)) return false;
+  *address = context.Rip;
+  return true;
+}
+
+bool setThreadInstructionPointer(void* thread, uintptr_t address) {
+  alignas(16) CONTEXT context;
+  std::memset(&context, 0, sizeof context);
+  context.ContextFlags = CONTEXT_CONTROL;
+  if (!GetThreadContext(static_cast<HANDLE>(thread), &context)) return false;
+  context.Rip = address;
+  return SetThreadContext(static_cast<HANDLE>(thread), &context) != FALSE;
+}
+
+void closeThread(void* thread) { CloseHandle(static_cast<HANDLE>(thread)); }
+
 constexpr PlatformOps kWin32Platform = {
     mainModule,    moduleFileName,  disableThreadNotifications,
     startThread,   currentProcessId, systemLimits,
@@ -143,7 +205,9 @@ constexpr PlatformOps kWin32Platform = {
     debugOutput,   appendToFile,    hashFileSha256,
     createSharedMapping, mapSharedView, closeSharedMapping,
     keyState,      allocateThreadSlot, threadSlotValue,
-    setThreadSlotValue,
+    setThreadSlotValue, openOtherThreads, suspendThread,
+    resumeThread,  threadInstructionPointer, setThreadInstructionPointer,
+    closeThread,
 };
 
 }  // namespace

@@ -38,15 +38,33 @@ TEST_F(SettingsTest, KeysAreReadOnlyInTheirOwnSection) {
   EXPECT_EQ(readLogLines().back(), configurationLine(1, 1, 0, 1, 0, 0, 0, 0, 0, 0));
 }
 
+// The same files are read by the shipped reader under Wine (tests/wine,
+// settings_*): both readers must agree.
 TEST_F(SettingsTest, ValuesFollowTheLeadingIntegerRule) {
-  // 2 and -1 are on, yes and 12abc's neighbours follow the leading digits,
-  // an empty value keeps the default, leading blanks are skipped.
-  writeIni(
-      "[Fix]\nUnlockAbove120=2\nStabilizeMouseSensitivity=\nStabilizeFirstPersonHands=-1\n"
-      "[Interpolation]\nWorldTransforms=yes\nCinematicTransforms= 7\nShadowTransforms=12abc\n"
-      "FirstPersonSkeletons=0\nWorldSkeletons=abc12\n[Diagnostics]\nTelemetry=0x\n");
-  loadSettings();
-  EXPECT_EQ(readLogLines().back(), configurationLine(1, 1, 1, 0, 1, 1, 0, 0, 0, 0));
+  const struct {
+    const char* ini;
+    std::string line;
+  } rows[] = {
+      // 2 and -1 are on, yes and abc12 off, 12abc follows its leading digits,
+      // an empty value keeps the default, leading blanks are skipped.
+      {"[Fix]\nUnlockAbove120=2\nStabilizeMouseSensitivity=\nStabilizeFirstPersonHands=-1\n"
+       "[Interpolation]\nWorldTransforms=yes\nCinematicTransforms= 7\nShadowTransforms=12abc\n"
+       "FirstPersonSkeletons=0\nWorldSkeletons=abc12\n[Diagnostics]\nTelemetry=0x\n",
+       configurationLine(1, 1, 1, 0, 1, 1, 0, 0, 0, 0)},
+      // Prefixes 0x, 0o, 0b (small letters only), quotes dropped (an empty
+      // quoted value keeps the default), the sum modulo 2^32, 29 characters.
+      {"[Fix]\nUnlockAbove120=0x10\nStabilizeMouseSensitivity=\"\"\nStabilizeFirstPersonHands=0b\n"
+       "[Interpolation]\nWorldTransforms=0o7\nCinematicTransforms=\"1\"\nShadowTransforms=4294967296\n"
+       "FirstPersonSkeletons=-0b1\nWorldSkeletons=000000000000000000000000000001\nCinematicSkeletons=0b101\n"
+       "[Diagnostics]\nTelemetry=0X1\n",
+       configurationLine(1, 1, 0, 1, 1, 0, 1, 0, 1, 0)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ini);
+    writeIni(row.ini);
+    loadSettings();
+    EXPECT_EQ(readLogLines().back(), row.line);
+  }
   EXPECT_EQ(settings.unlockAbove120, 1);  // stored as 0 or 1, never the raw value
 }
 

@@ -39,6 +39,39 @@ bool selectiveProtect(void* address, size_t size, uint32_t protection, uint32_t*
   return defaultPlatform().protectPages(address, size, protection, previous);
 }
 
+// Two other threads through the seam. At the n-th hold (1: the GPU copy, 2: the
+// pose upload, 3: the shadow entries) thread 1 stands 5 bytes into that entry
+// (entry 1 for the shadows), thread 2 at its first byte; thread 2 cannot be
+// suspended at hold number `refusedHold`.
+uint8_t* heldEntries[4];
+int holds = 0, refusedHold = 0, threadsSuspended = 0, threadsOpen = 0;
+std::vector<uintptr_t> moves;
+void useFakeThreads(uint8_t* base) {
+  heldEntries[1] = base + patchSites[kGpuCopySite].rva;
+  heldEntries[2] = base + patchSites[kPoseUploadSite].rva;
+  heldEntries[3] = base + patchSites[kShadowBuild1Site].rva;
+  holds = refusedHold = threadsSuspended = threadsOpen = 0;
+  moves.clear();
+  platform.openOtherThreads = [](void** threads, uint32_t, uint32_t* count) {
+    ++holds;
+    threads[0] = reinterpret_cast<void*>(1);
+    threads[1] = reinterpret_cast<void*>(2);
+    threadsOpen += *count = 2;
+    return true;
+  };
+  platform.suspendThread = [](void* thread) {
+    if (thread == reinterpret_cast<void*>(2) && holds == refusedHold) return false;
+    return ++threadsSuspended, true;
+  };
+  platform.resumeThread = [](void*) { --threadsSuspended; };
+  platform.closeThread = [](void*) { --threadsOpen; };
+  platform.threadInstructionPointer = [](void* thread, uintptr_t* address) {
+    *address = reinterpret_cast<uintptr_t>(heldEntries[holds]) + (thread == reinterpret_cast<void*>(1) ? 5 : 0);
+    return true;
+  };
+  platform.setThreadInstructionPointer = [](void*, uintptr_t address) { return moves.push_back(address), true; };
+}
+
 Lines debuggerLines;
 std::string debuggerPending;
 void recordDebugger(const char* text) {
@@ -132,6 +165,55 @@ TEST_F(WorkerFaults, ShadowSpanProtectionRefusedKeepsTheEarlierPatches) {
   EXPECT_EQ(patched(), (Patched{true, true, true, false, false}));
   EXPECT_EQ(shadowTrampolines[0].load(), nullptr);
   EXPECT_EQ(shadowTrampolines[1].load(), nullptr);
+}
+
+TEST_F(WorkerFaults, ThreadsInsideAnEntryContinueInItsTrampoline) {
+  useFakeThreads(base);
+  installWorker(nullptr);
+  EXPECT_EQ(patched(), (Patched{true, true, true, true, true}));
+  const std::array<const void*, 3> trampolines = {reinterpret_cast<const void*>(gpuCopyTrampoline.load()),
+                                                  reinterpret_cast<const void*>(poseUploadTrampoline.load()),
+                                                  shadowTrampolines[1].load()};
+  const size_t sites[3] = {kGpuCopySite, kPoseUploadSite, kShadowBuild1Site};
+  ASSERT_EQ(moves.size(), 3u) << "only the thread past the first byte moves";
+  for (size_t i = 0; i < 3; ++i) {
+    const auto* trampoline = static_cast<const uint8_t*>(trampolines[i]);
+    EXPECT_EQ(moves[i], reinterpret_cast<uintptr_t>(trampoline) + 5);
+    // The same instructions stand there as stood at the entry.
+    EXPECT_EQ(std::memcmp(trampoline + 5, before[sites[i]].data() + 5, patchSites[sites[i]].length - 5), 0);
+  }
+  EXPECT_EQ(threadsSuspended, 0);
+  EXPECT_EQ(threadsOpen, 0);
+}
+
+TEST_F(WorkerFaults, AThreadThatCannotBeSuspendedRefusesOnlyThatEntry) {
+  const struct {
+    int hold;
+    size_t line;
+    const char* text;
+    Patched patched;
+  } rows[] = {
+      {1, 2, "VirtualProtect failed at the renderer GPU-copy boundary; renderer model features were not installed.",
+       {true, false, true, true, true}},
+      {2, 3, "VirtualProtect failed at the skinned-pose upload boundary; skeletal interpolation was not installed.",
+       {true, true, false, true, true}},
+      {3, 4, "VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.",
+       {true, true, true, false, false}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.hold);
+    TearDown();
+    SetUp();
+    useFakeThreads(base);
+    refusedHold = row.hold;
+    installWorker(nullptr);
+    const Lines lines = log();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[row.line], row.text);
+    EXPECT_EQ(patched(), row.patched);
+    EXPECT_EQ(threadsSuspended, 0);
+    EXPECT_EQ(threadsOpen, 0);
+  }
 }
 
 TEST_F(WorkerFaults, RefusedTelemetryMappingStillPatchesEverySite) {

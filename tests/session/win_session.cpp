@@ -158,6 +158,13 @@ extern "C" __declspec(dllexport) int corvaneStandInBuild(uint8_t* base, int, wch
     std::printf("session: the stand-in functions are not where the driver expects them\n");
     return 2;
   }
+  if (!protectStandInImage(base, [](void* address, size_t size, uint32_t protection) {
+        DWORD old = 0;
+        return VirtualProtect(address, size, protection, &old) != FALSE;
+      })) {
+    std::printf("session: the image cannot be protected as the game's is\n");
+    return 2;
+  }
   return 0;
 }
 

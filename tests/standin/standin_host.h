@@ -111,6 +111,13 @@ extern StandInHost standInHost;
 // the clock pointer and sets every console variable to 0 (standin_clock.h).
 void buildStandInHost(uint8_t* base);
 
+// Protects the image as the game's loader leaves its sections, once its code is
+// written: the pages that hold the stand-in's functions (each with up to 64
+// bytes after its entry) execute-read, every other page from the lowest RVA the
+// game's image is used at read-write. `protect`
+// changes one page range to a kPage* protection and tells whether it could.
+bool protectStandInImage(uint8_t* base, bool (*protect)(void* address, size_t size, uint32_t protection));
+
 // The host's own callers, entering the image as the game does.
 // The view copy is reached through its caller, which holds the call site.
 uint64_t gameCallsViewCopy(void* destination, void* source, uint64_t a3, uint64_t a4);

@@ -3,7 +3,7 @@
  * that its bytes (and SHA-256) stay the same from build to build.
  *
  *   corvane_standin_host.exe --dll PATH [--site good|bad] [--wait-lines N]
- *       [--wait-ms MS] [--lock-log] [--reader PATH] [--driver PATH]
+ *       [--wait-ms MS] [--lock-log] [--lock-exe] [--reader PATH] [--driver PATH]
  *       [--standin PATH [stand-in options]]
  *
  * Writes the view-copy call site into its image (or, with --standin, has the
@@ -13,7 +13,9 @@
  * DLL check the patches and play the game's calls through them, optionally
  * hands over to a driver DLL that plays frames through the image, and exits.
  * The stand-in DLL reads its own options from the same command line; --site bad
- * applies without it (with it, the stand-in's --corrupt-site view does that). */
+ * applies without it (with it, the stand-in's --corrupt-site view does that).
+ * --lock-exe holds the executable file open without read sharing while the DLL
+ * installs. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <stdio.h>
@@ -23,6 +25,10 @@
 
 __asm__(".section .hostimg,\"bwx\"\n.balign 4096\n.globl hostImage\nhostImage:\n.space 0x3C00000\n.text\n");
 extern unsigned char hostImage[];
+/* The game's executable is tens of MiB: the stand-in carries an initialised
+ * section of several MiB after the image, so that hashing it takes several
+ * reads. */
+__asm__(".section .hostdat,\"dr\"\n.balign 4096\n.globl hostData\nhostData:\n.fill 0x600000,1,0xA5\n.text\n");
 
 static const unsigned char kCallSite[5] = {0xE8, 0xE5, 0xB4, 0x62, 0xFF};
 #define CALL_SITE_RVA 0xA395A6
@@ -47,13 +53,14 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* reader = NULL;
   const wchar_t* driver = NULL;
   const wchar_t* standin = NULL;
-  int siteGood = 1, waitLines = 1, waitMs = 15000, lockLog = 0;
+  int siteGood = 1, waitLines = 1, waitMs = 15000, lockLog = 0, lockExe = 0;
   for (int i = 1; i < argc; ++i) {
     if (!wcscmp(argv[i], L"--dll") && i + 1 < argc) dll = argv[++i];
     else if (!wcscmp(argv[i], L"--site") && i + 1 < argc) siteGood = !wcscmp(argv[++i], L"good");
     else if (!wcscmp(argv[i], L"--wait-lines") && i + 1 < argc) waitLines = _wtoi(argv[++i]);
     else if (!wcscmp(argv[i], L"--wait-ms") && i + 1 < argc) waitMs = _wtoi(argv[++i]);
     else if (!wcscmp(argv[i], L"--lock-log")) lockLog = 1;
+    else if (!wcscmp(argv[i], L"--lock-exe")) lockExe = 1;
     else if (!wcscmp(argv[i], L"--reader") && i + 1 < argc) reader = argv[++i];
     else if (!wcscmp(argv[i], L"--driver") && i + 1 < argc) driver = argv[++i];
     else if (!wcscmp(argv[i], L"--standin") && i + 1 < argc) standin = argv[++i];
@@ -98,6 +105,17 @@ int wmain(int argc, wchar_t** argv) {
     lock = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   }
 
+  HANDLE exeLock = INVALID_HANDLE_VALUE;
+  if (lockExe) {
+    wchar_t self[1024];
+    GetModuleFileNameW(NULL, self, 1024);
+    exeLock = CreateFileW(self, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (exeLock == INVALID_HANDLE_VALUE) {
+      fprintf(stderr, "cannot lock the executable (%lu)\n", GetLastError());
+      return 8;
+    }
+  }
+
   HMODULE module = LoadLibraryW(dll);
   if (module == NULL) {
     fprintf(stderr, "LoadLibraryW failed (%lu)\n", GetLastError());
@@ -106,6 +124,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int waited = 0; waited < waitMs && countLogLines(dir) < waitLines; waited += 20) Sleep(20);
   Sleep(200);  /* let the worker finish anything after its last awaited line */
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+  if (exeLock != INVALID_HANDLE_VALUE) CloseHandle(exeLock);
 
   int result = 0;
   if (reader != NULL) {

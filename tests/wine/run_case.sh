@@ -4,11 +4,14 @@
 # expects.
 #
 #   run_case.sh --wine W --host EXE --dll DLL [--ini TEXT] [--expect-file F]
-#               [--expect-prefix F] [--expect-stdout REGEX] [-- host options...]
+#               [--expect-prefix F] [--expect-stdout REGEX] [--change-exe-byte]
+#               [-- host options...]
 # --expect-file: the log must equal F line for line; --expect-prefix: the log
-# must start with F's lines. TEXT may use \n for line ends.
+# must start with F's lines. TEXT may use \n for line ends. --change-exe-byte
+# changes one byte of the copied executable three quarters into the file (in
+# its large initialised section, past the first reads of a hash).
 set -euo pipefail
-wine=""; host=""; dll=""; ini=""; expect=""; prefix=""; stdout_re=""
+wine=""; host=""; dll=""; ini=""; expect=""; prefix=""; stdout_re=""; change_byte=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --wine) wine=$2; shift 2 ;;
@@ -18,6 +21,7 @@ while [ $# -gt 0 ]; do
     --expect-file) expect=$2; shift 2 ;;
     --expect-prefix) prefix=$2; shift 2 ;;
     --expect-stdout) stdout_re=$2; shift 2 ;;
+    --change-exe-byte) change_byte=1; shift ;;
     --) shift; break ;;
     *) echo "unknown option $1"; exit 2 ;;
   esac
@@ -31,6 +35,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp "$dll" "$work/corvane.dll"
 cp "$host" "$work/Dishonored2.exe"
+if [ "$change_byte" = 1 ]; then
+  at=$(( $(stat -c %s "$work/Dishonored2.exe") * 3 / 4 ))
+  old=$(od -An -tu1 -j "$at" -N1 "$work/Dishonored2.exe" | tr -d ' ')
+  printf "$(printf '\\%03o' $(( old ^ 1 )))" | dd of="$work/Dishonored2.exe" bs=1 seek="$at" conv=notrunc status=none
+  cmp -s "$host" "$work/Dishonored2.exe" && { echo "the byte did not change"; exit 1; }
+fi
 if [ -n "$ini" ]; then printf '%b' "$ini" > "$work/corvane.ini"; fi
 out=$("$wine" "$work/Dishonored2.exe" --dll "Z:${work//\//\\}\\corvane.dll" ${args[@]+"${args[@]}"} 2>&1) || {
   echo "stand-in host failed: $out"; exit 1; }

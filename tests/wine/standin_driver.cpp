@@ -43,6 +43,7 @@ constexpr size_t kSnapshotBytes = 48;
 
 uint8_t* imageBase = nullptr;
 uint8_t snapshot[kPlaceCount][kSnapshotBytes];
+DWORD protectionBefore[kPlaceCount];
 bool corrupted[kPlaceCount];
 int checks = 0;
 int failures = 0;
@@ -77,6 +78,11 @@ bool inCorvaneCode(uint64_t address) {
       return true;
   }
   return false;
+}
+
+DWORD protectionAt(const uint8_t* at) {
+  MEMORY_BASIC_INFORMATION info{};
+  return VirtualQuery(at, &info, sizeof info) == sizeof info ? info.Protect : 0;
 }
 
 bool restUnchanged(size_t place, const uint8_t* at) {
@@ -125,6 +131,9 @@ void checkPlaces(const bool expectPatched[kPlaceCount]) {
   for (size_t place = 0; place < kPlaceCount; ++place) {
     const uint8_t* at = imageBase + kPlaces[place].rva;
     const char* name = kPlaces[place].name;
+    check(protectionBefore[place] == PAGE_EXECUTE_READ && protectionAt(at) == protectionBefore[place],
+          "%s: the page is execute-read before and after the install (0x%lX, then 0x%lX)", name,
+          static_cast<unsigned long>(protectionBefore[place]), static_cast<unsigned long>(protectionAt(at)));
     if (!expectPatched[place]) {
       check(std::memcmp(at, snapshot[place], kSnapshotBytes) == 0, "%s: left as the host wrote it", name);
       continue;
@@ -204,8 +213,18 @@ extern "C" __declspec(dllexport) int corvaneStandInBuild(uint8_t* base, int argc
     base[kPlaces[place].rva + kPlaces[place].length - 1] ^= 0x01;
   }
   if (!applyConsoleOption(argc, argv)) return 2;
-  for (size_t place = 0; place < kPlaceCount; ++place)
+  if (!protectStandInImage(base, [](void* address, size_t size, uint32_t protection) {
+        DWORD old = 0;
+        return VirtualProtect(address, size, protection, &old) != FALSE;
+      })) {
+    std::printf("cannot protect the image as the game's is\n");
+    return 2;
+  }
+  for (size_t place = 0; place < kPlaceCount; ++place) {
     std::memcpy(snapshot[place], base + kPlaces[place].rva, kSnapshotBytes);
+    protectionBefore[place] = protectionAt(base + kPlaces[place].rva);
+  }
+  if (!startThreadsAtTheEntries(argc, argv)) return 2;
   return 0;
 }
 
@@ -221,6 +240,7 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   if (!valid || base != imageBase) return 2;
   SetUnhandledExceptionFilter(reportFault);
 
+  finishThreadsAtTheEntries();
   char driven[64] = "";
   char patched[64] = "";
   if (places) {

@@ -32,3 +32,9 @@ void driveViewCopy();
 void driveGpuCopy();
 void drivePoseUpload();
 void driveShadowBuild(int entry);
+
+// Host threads inside the entries while Corvane installs (standin_threads.cpp):
+// started by the build from "--park" and "--hammer N", finished and checked by
+// the drive before anything else.
+bool startThreadsAtTheEntries(int argc, wchar_t** argv);
+void finishThreadsAtTheEntries();
