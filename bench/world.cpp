@@ -138,4 +138,18 @@ void BM_WorldPath(benchmark::State& state) {
 }
 BENCHMARK(BM_WorldPath)->Arg(0)->Arg(1);
 
+// A model standing still: both samples, the host's two matrices and what was
+// presented are one placement; every call is a refusal with nothing to correct.
+void BM_WorldPathAtRest(benchmark::State& state) {
+  Host host;
+  settings.worldTransforms = 1;
+  host.place(1.0, 1.0);
+  publishPresentationFrame(0.0, 0.0, true);
+  host.call();
+  publishPresentationFrame(0.02, 0.0333, true);
+  host.call();
+  for (auto _ : state) host.call();
+}
+BENCHMARK(BM_WorldPathAtRest);
+
 }  // namespace

@@ -147,6 +147,164 @@ void recordNonRigid(const uint8_t* record, const void* ownerKey, const Presentat
   track->previousRigid = exactPrevious;
 }
 
+bool sameBits(const Matrix4x4& a, const Matrix4x4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The matrix presented between the track's two samples. When the two samples
+// are the same matrix X, the blend gives the same matrix for every finite
+// alpha >= +0 (each difference is +0, so each blended value is X's own, and the
+// quaternion takes the linear branch with itself), so it is worked out once
+// per rest pair and kept with its comparison against X.
+bool interpolateOnTrack(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, const ScaledRigid& to,
+                        double alpha, Matrix4x4* out) {
+  const bool atRest = isFiniteDouble(alpha) && !std::signbit(alpha) &&
+                      sameBits(track->previousMatrix, track->currentMatrix);
+  if (atRest && track->restKnown && sameBits(track->restKey, track->currentMatrix)) {
+    *out = track->restMatrix;
+    return true;
+  }
+  if (!interpolateScaledRigid(from, to, alpha, out)) return false;
+  if (atRest) {
+    track->restKey = track->currentMatrix;
+    track->restMatrix = *out;
+    track->restDiffers = differs(memo, track->currentMatrix, *out);
+    track->restKnown = true;
+  }
+  return true;
+}
+
+// What a visit hands over to the corrections, worked out after the lock is
+// released.
+struct Visit {
+  WorldTrack* track;
+  uint64_t trackId;
+  Matrix4x4 presented;
+  Matrix4x4 presentedPrevious;
+  bool reflected;
+};
+
+// The part of a visit that reads and writes the track, under worldTrackLock
+// held exclusively: sampling, the pair checks and the matrix presented for
+// this frame. True when the corrections are still to be worked out (outside
+// the lock) from what `visit` holds.
+bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, const void* classIdentity,
+                const void* asset, bool mirrored, const Matrix4x4& current, const Matrix4x4& previous,
+                const PresentationFrame& frame, Visit* visit) {
+  WorldCounters& c = counters.world;
+  const double t = frame.sampleTime;
+  const uint64_t serial = frame.presentationSerial;
+  WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
+  if (track == nullptr) {
+    track = findWorldTrack(record, ownerKey, serial, true);
+    if (track == nullptr) return false;
+    track->classIdentity = classIdentity;
+    track->asset = asset;
+    seedSample(track, t, current, mirrored, serial);
+    bump(c.tracks);
+    return false;
+  }
+  if (track->classIdentity != classIdentity || track->asset != asset) {
+    // Another model at the same address: a new track in the same slot.
+    const void* model = track->model;
+    std::memset(static_cast<void*>(track), 0, sizeof *track);
+    track->model = model;
+    track->ownerKey = ownerKey;
+    track->id = nextWorldTrackId.fetch_add(1, std::memory_order_relaxed);
+    track->firstSerial = serial;
+    track->classIdentity = classIdentity;
+    track->asset = asset;
+    seedSample(track, t, current, mirrored, serial);
+    bump(c.tracks);
+    return false;
+  }
+
+  track->lastSeenSerial = serial;
+  const double latest = track->currentSampleTime;
+  if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) {
+    bump(c.rejectedDiscontinuity);
+    reseed(track, t, current, mirrored, serial);
+    return false;
+  }
+  if (t > latest + kSampleTimeTolerance) {
+    const bool moved = differs(memo, track->currentMatrix, current);
+    track->previousSampleTime = latest;
+    track->previousMatrix = track->currentMatrix;
+    track->currentMatrix = current;
+    track->currentSampleTime = t;
+    track->pairValid = true;
+    bump(c.pairs);
+    if (moved) {
+      bump(c.moving);
+      if (track->motionCount == 0) track->firstMotionSerial = serial;
+      track->lastMotionSerial = serial;
+      track->motionCount += 1;
+      if (mirrored) bump(c.reflectedMoving);
+    }
+  } else if (differs(memo, track->currentMatrix, current)) {
+    // Moved without a new sample time: nothing to interpolate between.
+    track->currentMatrix = current;
+    track->pairValid = false;
+    track->presentedValid = false;
+    bump(c.rejectedSameTime);
+    return false;
+  }
+
+  // Pair checks.
+  const double p = track->previousSampleTime;
+  const double q = track->currentSampleTime;
+  const double dt = q - p;
+  const ScaledRigid from = memo.of(track->previousMatrix).decomposed;
+  const ScaledRigid to = memo.of(track->currentMatrix).decomposed;
+  const bool parity = from.ok && to.ok && from.mirrored != to.mirrored;
+  if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from.ok || !to.ok || parity) {
+    if (parity) bump(c.rejectedReflectionParity);
+    return dropPair(track);
+  }
+  if (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
+      rotationAngleDegrees(from.rotation, to.rotation) > kMaxPairAngleDegrees ||
+      to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio) {
+    bump(c.rejectedJump);
+    return dropPair(track);
+  }
+
+  // Interpolate, extrapolating at most kMaxExtrapolation past the latest sample.
+  const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
+  const double alpha = (std::fmax(target, p) - p) / dt;
+  Matrix4x4 interpolated;
+  if (!interpolateOnTrack(memo, track, from, to, alpha, &interpolated)) {
+    bump(c.rejectedReflectionParity);
+    return dropPair(track);
+  }
+  if (track->preparedSerial != serial) {
+    const bool consecutive = track->presentedValid && track->preparedSerial + 1 == serial;
+    track->presentedPrevious = consecutive ? track->presentedCurrent : interpolated;
+    track->presentedCurrent = interpolated;
+    track->preparedSerial = serial;
+    track->presentedValid = true;
+  }
+
+  visit->track = track;
+  visit->trackId = track->id;
+  visit->presented = interpolated;
+  visit->presentedPrevious = track->presentedPrevious;
+  visit->reflected = track->reflected;
+  // A model at rest whose host matrices are the rest pair's and whose presented
+  // matrices are the rest matrix: both comparisons are the one already made.
+  const bool restHolds = track->restKnown && sameBits(current, track->restKey) &&
+                         sameBits(previous, track->restKey) && sameBits(interpolated, track->restMatrix) &&
+                         sameBits(track->presentedPrevious, track->restMatrix);
+  return !restHolds || track->restDiffers;
+}
+
+// The track's own record of a correction. The slot may have been taken by
+// another model since the visit; then its id differs and nothing is written.
+void noteCorrection(const Visit& visit, uint64_t serial) {
+  ExclusiveGuard guard(worldTrackLock);
+  WorldTrack* track = visit.track;
+  if (track->id != visit.trackId) return;
+  track->correctedCount += 1;
+  if (track->lastCorrectionSerial < serial) track->lastCorrectionSerial = serial;
+}
+
 }  // namespace
 
 bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTolerance, double angleTolerance,
@@ -197,113 +355,27 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   if (a.mirrored) bump(c.reflectedSupported);
   bump(c.supported);
 
-  const double t = frame.sampleTime;
-  const uint64_t serial = frame.presentationSerial;
-  ExclusiveGuard guard(worldTrackLock);
-
-  WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
-  if (track == nullptr) {
-    track = findWorldTrack(record, ownerKey, serial, true);
-    if (track == nullptr) return false;
-    track->classIdentity = classIdentity;
-    track->asset = asset;
-    seedSample(track, t, current, a.mirrored, serial);
-    bump(c.tracks);
-    return false;
+  Visit visit;
+  bool correctionsDue;
+  {
+    ExclusiveGuard guard(worldTrackLock);
+    correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, a.mirrored, current, previous, frame,
+                                &visit);
   }
-  if (track->classIdentity != classIdentity || track->asset != asset) {
-    // Another model at the same address: a new track in the same slot.
-    const void* model = track->model;
-    std::memset(static_cast<void*>(track), 0, sizeof *track);
-    track->model = model;
-    track->ownerKey = ownerKey;
-    track->id = nextWorldTrackId.fetch_add(1, std::memory_order_relaxed);
-    track->firstSerial = serial;
-    track->classIdentity = classIdentity;
-    track->asset = asset;
-    seedSample(track, t, current, a.mirrored, serial);
-    bump(c.tracks);
-    return false;
-  }
-
-  track->lastSeenSerial = serial;
-  const double latest = track->currentSampleTime;
-  if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) {
-    bump(c.rejectedDiscontinuity);
-    reseed(track, t, current, a.mirrored, serial);
-    return false;
-  }
-  if (t > latest + kSampleTimeTolerance) {
-    const bool moved = differs(memo, track->currentMatrix, current);
-    track->previousSampleTime = latest;
-    track->previousMatrix = track->currentMatrix;
-    track->currentMatrix = current;
-    track->currentSampleTime = t;
-    track->pairValid = true;
-    bump(c.pairs);
-    if (moved) {
-      bump(c.moving);
-      if (track->motionCount == 0) track->firstMotionSerial = serial;
-      track->lastMotionSerial = serial;
-      track->motionCount += 1;
-      if (a.mirrored) bump(c.reflectedMoving);
-    }
-  } else if (differs(memo, track->currentMatrix, current)) {
-    // Moved without a new sample time: nothing to interpolate between.
-    track->currentMatrix = current;
-    track->pairValid = false;
-    track->presentedValid = false;
-    bump(c.rejectedSameTime);
-    return false;
-  }
-
-  // Pair checks.
-  const double p = track->previousSampleTime;
-  const double q = track->currentSampleTime;
-  const double dt = q - p;
-  const ScaledRigid from = memo.of(track->previousMatrix).decomposed;
-  const ScaledRigid to = memo.of(track->currentMatrix).decomposed;
-  const bool parity = from.ok && to.ok && from.mirrored != to.mirrored;
-  if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from.ok || !to.ok || parity) {
-    if (parity) bump(c.rejectedReflectionParity);
-    return dropPair(track);
-  }
-  if (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
-      rotationAngleDegrees(from.rotation, to.rotation) > kMaxPairAngleDegrees ||
-      to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio) {
-    bump(c.rejectedJump);
-    return dropPair(track);
-  }
-
-  // Interpolate, extrapolating at most kMaxExtrapolation past the latest sample.
-  const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
-  const double alpha = (std::fmax(target, p) - p) / dt;
-  Matrix4x4 interpolated;
-  if (!interpolateScaledRigid(from, to, alpha, &interpolated)) {
-    bump(c.rejectedReflectionParity);
-    return dropPair(track);
-  }
-  if (track->preparedSerial != serial) {
-    const bool consecutive = track->presentedValid && track->preparedSerial + 1 == serial;
-    track->presentedPrevious = consecutive ? track->presentedCurrent : interpolated;
-    track->presentedCurrent = interpolated;
-    track->preparedSerial = serial;
-    track->presentedValid = true;
-  }
-  out->presentationSerial = serial;
+  if (!correctionsDue) return false;
 
   // Corrections: the host's current matrix onto the interpolated one, the host's
   // previous matrix onto what was presented one frame earlier.
-  const bool changedCurrent = differs(memo, current, interpolated);
-  const bool changedPrevious = differs(memo, previous, track->presentedPrevious);
-  const bool currentPair = relativePair(memo, current, interpolated, &out->currentForward, &out->currentInverse);
-  const bool previousPair =
-      relativePair(memo, previous, track->presentedPrevious, &out->previousForward, &out->previousInverse);
-  if (!currentPair || !previousPair || !(changedCurrent || changedPrevious)) return false;
-
-  track->correctedCount += 1;
-  track->lastCorrectionSerial = serial;
-  if (track->reflected) bump(c.reflectedAdjusted);
+  const bool changedCurrent = differs(memo, current, visit.presented);
+  const bool changedPrevious = differs(memo, previous, visit.presentedPrevious);
+  if (!(changedCurrent || changedPrevious)) return false;
+  if (!relativePair(memo, current, visit.presented, &out->currentForward, &out->currentInverse) ||
+      !relativePair(memo, previous, visit.presentedPrevious, &out->previousForward, &out->previousInverse)) {
+    return false;
+  }
+  out->presentationSerial = frame.presentationSerial;
+  noteCorrection(visit, frame.presentationSerial);
+  if (visit.reflected) bump(c.reflectedAdjusted);
   if (cinematic) bump(c.cinematicAdjusted);
   return true;
 }

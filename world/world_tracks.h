@@ -35,6 +35,12 @@ struct WorldTrack {
   bool pairValid;
   bool presentedValid;
   bool reflected;
+  // The matrix presented while both samples are restKey, and whether it
+  // differs from restKey; valid while restKnown (cleared with the slot).
+  bool restKnown;
+  bool restDiffers;
+  Matrix4x4 restKey;
+  Matrix4x4 restMatrix;
 };
 
 struct NonRigidTrack {

@@ -102,6 +102,12 @@ TEST_F(WorldPassTest, ModelAtRestGetsNoCorrection) {
   EXPECT_TRUE(track().pairValid);
   EXPECT_TRUE(track().presentedValid);
   EXPECT_EQ(track().correctedCount, 0u);
+  // Moved one unit and at rest there: what is presented is the new place.
+  setWorldMatrices(record, {20, 4, 4, 5}, {20, 4, 4, 5});
+  visit(3, 0.07, 0.0666);
+  visit(4, 0.10, 0.0999);  // the previous slot still goes onto the last frame
+  EXPECT_FALSE(visit(5, 0.11, 0.0999));
+  EXPECT_NEAR(track().presentedCurrent.m[3], 4.0, 1e-5);
 }
 
 TEST_F(WorldPassTest, GapReseedsTheTrackKeepingItsId) {
