@@ -29,19 +29,6 @@ uint64_t fnv1a64(const void* data, size_t length, uint64_t start) {
   return h;
 }
 
-void fnv1a64Pair(const void* a, const void* b, size_t length, uint64_t* ha, uint64_t* hb) {
-  const unsigned char* p = static_cast<const unsigned char*>(a);
-  const unsigned char* q = static_cast<const unsigned char*>(b);
-  uint64_t g = *ha, h = *hb;
-  // The two chains share nothing: each multiply overlaps the other chain's.
-  for (size_t i = 0; i < length; ++i) {
-    g = (g ^ p[i]) * kFnvPrime;
-    h = (h ^ q[i]) * kFnvPrime;
-  }
-  *ha = g;
-  *hb = h;
-}
-
 uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count) {
   if (array == nullptr || count == 0) return kFnvStart;
   return fnv1a64(array, static_cast<size_t>(count) * sizeof(Matrix3x4));

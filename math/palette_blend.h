@@ -11,11 +11,6 @@
 // Same results bit for bit; out may be from or to.
 void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 
-// Two independent FNV-1a chains over two byte ranges of equal length, each
-// continued from the value it holds: *ha and *hb end as fnv1a64(a, length,
-// *ha) and fnv1a64(b, length, *hb) would.
-void fnv1a64Pair(const void* a, const void* b, size_t length, uint64_t* ha, uint64_t* hb);
-
 // The kernels behind blendRigidPalette, each with the same results; the AVX
 // one may be called only when avxPaletteBlendAvailable().
 void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);

@@ -36,7 +36,7 @@ struct SkinnedSample {
   const void* asset;
   const void* ownerKey;
   const Matrix3x4* palette;  // the host's palette, for its identity
-  const Matrix3x4* content;  // this call's copy of its first `padded` entries
+  Matrix3x4* content;  // this call's copy of its first `padded` entries
   uint32_t joints;
   uint32_t padded;
   bool firstPerson;
@@ -223,33 +223,17 @@ double blendFactor(const SkeletalTrack& track, double span, double presentationT
   return alpha;
 }
 
-// interpolateMatrix3x4Array of the track's pair. A ready pair is rigid: both
-// buffers only ever receive palettes whose `joints` entries passed the
-// rigidity test (a non-rigid sample leaves them alone and clears
-// `hasReference`, and a change of `joints` starts the track over), so of the
-// blend's checks only the factor's is left to make.
-bool blendReadyPair(const SkeletalTrack& track, uint32_t joints, double alpha, Matrix3x4* out) {
-  if (!isFiniteDouble(alpha)) return false;
-  blendRigidPalette(track.previousPalette, track.currentPalette, joints, alpha, out);
-  return true;
-}
-
-// Blends the track's pair to `presentationTime` into `out`; false refuses.
-bool blendPair(SkeletalTrack& track, const SkinnedSample& s, double presentationTime, Matrix3x4* out,
-               double* alphaOut) {
+// The factor of a ready pair at `presentationTime`; false when the pair's span
+// is unusable (nothing counted) or the factor is not finite (the pair is
+// dropped and counted).
+bool readyPairFactor(SkeletalTrack& track, double presentationTime, double* alpha) {
   const double span = track.currentTime - track.previousTime;
   if (!(span > kSampleTimeTolerance && span <= kMaxPairGap)) return false;
-  const double alpha = blendFactor(track, span, presentationTime);
-  // The blend writes nothing when it refuses; the host's own entries past
-  // `joints` follow only a successful blend, so a refusal leaves `out` untouched.
-  if (!blendReadyPair(track, s.joints, alpha, out)) {
-    track.pairReady = false;
-    bump(c.interpolationRejected);
-    return false;
-  }
-  copyPalette(out + s.joints, s.content + s.joints, s.padded - s.joints);
-  *alphaOut = alpha;
-  return true;
+  *alpha = blendFactor(track, span, presentationTime);
+  if (isFiniteDouble(*alpha)) return true;
+  track.pairReady = false;
+  bump(c.interpolationRejected);
+  return false;
 }
 
 // The sample is the track's current one (same time within the tolerance) and
@@ -268,11 +252,11 @@ bool repeatsReadyPair(const SkeletalTrack& track, double t, bool rigid, uint64_t
   return true;
 }
 
-void fillUpload(const SkeletalTrack& track, const SkinnedSample& s, const uint8_t* record, uint64_t serial,
-                uint64_t hash, double alpha, PaletteUpload* upload) {
+void fillUpload(uint64_t trackId, const SkinnedSample& s, const uint8_t* record, uint64_t serial, uint64_t hash,
+                double alpha, PaletteUpload* upload) {
   upload->model = record;
   upload->ownerKey = s.ownerKey;
-  upload->trackId = track.id;
+  upload->trackId = trackId;
   upload->presentationSerial = serial;
   upload->hash = hash;
   upload->alpha = alpha;
@@ -283,28 +267,63 @@ void fillUpload(const SkeletalTrack& track, const SkinnedSample& s, const uint8_
   if (s.cinematic) bump(c.cinematicPrepared);
 }
 
-// The common call between two simulation steps (repeatsReadyPair): the pair is
-// blended before the host palette's hash is known, so that the host palette
-// and the blended one are hashed in one pass of two independent chains. The
-// blend goes to a scratch palette; only when the hash shows the content
-// unchanged does anything reach the outputs, exactly as the sampling and
-// preparation steps in their order would have written it.
-bool blendRepeatedPair(const uint8_t* record, SkeletalTrack& track, const SkinnedSample& s, double sampleTime,
-                       uint64_t serial, double alpha, Matrix3x4* presentationPalette, PaletteUpload* upload) {
-  Matrix3x4 blended[kMaxPaletteJoints];
-  blendRigidPalette(track.previousPalette, track.currentPalette, s.joints, alpha, blended);
-  uint64_t hostHash = kFnvStart, blendedHash = kFnvStart;
-  fnv1a64Pair(s.content, blended, size_t{s.joints} * sizeof(Matrix3x4), &hostHash, &blendedHash);
-  if (hostHash != track.hash) {
-    // Same sample time, new content: what samplePalette does for it.
-    restartAt(track, sampleTime, hostHash, true, s.content);
-    bump(c.rejectedSameTime);
-    return false;
+bool sameContent(const Matrix3x4* a, const Matrix3x4* b, uint32_t joints) {
+  return std::memcmp(a, b, size_t{joints} * sizeof(Matrix3x4)) == 0;
+}
+
+// A ready pair as the track holds it, taken out under the lock and blended
+// after it: `from` is the previous palette, the call's copy of the host palette
+// holds the current one (it is that palette, or is overwritten with it).
+struct PairToBlend {
+  uint64_t trackId;
+  double alpha;
+};
+
+// What one call does under skeletalTableLock. `hash` is the content hash when
+// `hashKnown`; without it a call that needs the hash returns kNeedsHash, and is
+// made again with it (everything before the decision is idempotent).
+enum class TableStep { kRefused, kBlend, kNeedsHash };
+
+TableStep sampleIntoTrack(const uint8_t* record, SkinnedSample& s, const PresentationFrame& frame, bool rigid,
+                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash, Matrix3x4* from,
+                          PairToBlend* pair) {
+  const double sampleTime = frame.sampleTime;
+  const uint64_t serial = frame.presentationSerial;
+  ExclusiveGuard guard(skeletalTableLock);
+  SkeletalTrack* found = findSkeletalTrack(record, s.ownerKey, serial, true);
+  if (found == nullptr) return TableStep::kRefused;
+  SkeletalTrack& track = *found;
+  if (skeletalTrackOutdated(track, s.firstPerson, s.cinematic, s.asset, s.palette, s.joints, s.padded))
+    restartSkeletalTrack(track, serial);
+  track.firstPerson = s.firstPerson;
+  track.cinematic = s.cinematic;
+  track.asset = s.asset;
+  track.lastSerial = serial;
+  track.palette = s.palette;
+  track.joints = s.joints;
+  track.padded = s.padded;
+  track.root[0] = s.content[0].m[3];
+  track.root[1] = s.content[0].m[7];
+  track.root[2] = s.content[0].m[11];
+  track.rigid = rigid;
+  if (!rigid) recordNonRigidJoint(s.content[nonRigidIndex], track, nonRigidIndex);
+
+  // Between two simulation steps the pair is blended again when the content is
+  // the track's current palette; a ready pair's hash is that palette's, so
+  // equal bytes need no hash.
+  double alpha = 0.0;
+  const bool repeated = repeatsReadyPair(track, sampleTime, rigid, serial, frame.presentationTime, &alpha);
+  if (!repeated || !sameContent(s.content, track.currentPalette, s.joints)) {
+    if (!hashKnown) return TableStep::kNeedsHash;
+    samplePalette(track, s, sampleTime, hash, rigid, serial);
+    if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return TableStep::kRefused;
+    if (!readyPairFactor(track, frame.presentationTime, &alpha)) return TableStep::kRefused;
   }
-  copyPalette(presentationPalette, blended, s.joints);
-  copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
-  fillUpload(track, s, record, serial, blendedHash, alpha, upload);
-  return true;
+  copyPalette(from, track.previousPalette, s.joints);
+  if (!sameContent(s.content, track.currentPalette, s.joints)) copyPalette(s.content, track.currentPalette, s.joints);
+  pair->trackId = track.id;
+  pair->alpha = alpha;
+  return TableStep::kBlend;
 }
 
 }  // namespace
@@ -315,7 +334,6 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
 
   const PresentationFrame frame = copyPresentationFrame();
   if (!frame.timesValid || frame.presentationSerial == 0) return false;
-  const double sampleTime = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
 
   // One read of the host's palette: what is validated and hashed is what the
@@ -333,37 +351,18 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   }
   const bool rigid = nonRigidIndex == kNoNonRigidJoint;
 
-  ExclusiveGuard guard(skeletalTableLock);
-  SkeletalTrack* found = findSkeletalTrack(record, s.ownerKey, serial, true);
-  if (found == nullptr) return false;
-  SkeletalTrack& track = *found;
-  if (skeletalTrackOutdated(track, s.firstPerson, s.cinematic, s.asset, s.palette, s.joints, s.padded))
-    restartSkeletalTrack(track, serial);
-  track.firstPerson = s.firstPerson;
-  track.cinematic = s.cinematic;
-  track.asset = s.asset;
-  track.lastSerial = serial;
-  track.palette = s.palette;
-  track.joints = s.joints;
-  track.padded = s.padded;
-  track.root[0] = s.content[0].m[3];
-  track.root[1] = s.content[0].m[7];
-  track.root[2] = s.content[0].m[11];
-  track.rigid = rigid;
-  if (!rigid) recordNonRigidJoint(s.content[nonRigidIndex], track, nonRigidIndex);
-
-  double repeatAlpha = 0.0;
-  if (repeatsReadyPair(track, sampleTime, rigid, serial, frame.presentationTime, &repeatAlpha))
-    return blendRepeatedPair(record, track, s, sampleTime, serial, repeatAlpha, presentationPalette, upload);
-
-  const uint64_t hash = hashMatrix3x4Array(s.content, s.joints);
-  samplePalette(track, s, sampleTime, hash, rigid, serial);
-
-  if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return false;
-  double alpha = 0.0;
-  if (!blendPair(track, s, frame.presentationTime, presentationPalette, &alpha)) return false;
-
-  fillUpload(track, s, record, serial, hashMatrix3x4Array(presentationPalette, s.joints), alpha, upload);
+  // The table work under the lock; the blend and its hash after it.
+  Matrix3x4 from[kMaxPaletteJoints];
+  PairToBlend pair{};
+  TableStep step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, from, &pair);
+  if (step == TableStep::kNeedsHash) {
+    const uint64_t hash = hashMatrix3x4Array(s.content, s.joints);
+    step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, from, &pair);
+  }
+  if (step != TableStep::kBlend) return false;
+  blendRigidPalette(from, s.content, s.joints, pair.alpha, presentationPalette);
+  copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
+  fillUpload(pair.trackId, s, record, serial, hashMatrix3x4Array(presentationPalette, s.joints), pair.alpha, upload);
   return true;
 }
 

@@ -365,26 +365,6 @@ TEST(PaletteValidation, EveryPathGivesTheScalarVerdict) {
   EXPECT_GT(refused, 1500);
 }
 
-// Two chains in one pass give what two separate passes give, from any start.
-TEST(PaletteKernels, PairedHashChainsEqualTwoSingleChains) {
-  std::mt19937_64 engine(14);
-  std::vector<unsigned char> a(256 * 48 + 5), b(a.size());
-  for (auto& v : a) v = static_cast<unsigned char>(engine());
-  for (auto& v : b) v = static_cast<unsigned char>(engine());
-  for (size_t length : {size_t{0}, size_t{1}, size_t{7}, size_t{48}, size_t{1001}, a.size()}) {
-    uint64_t ha = kFnvStart, hb = kFnvStart;
-    fnv1a64Pair(a.data(), b.data(), length, &ha, &hb);
-    EXPECT_EQ(ha, referenceFnv(a.data(), length)) << length;
-    EXPECT_EQ(hb, referenceFnv(b.data(), length)) << length;
-    // Continued from other values: each chain keeps its own.
-    uint64_t ca = 0x0123456789ABCDEFull, cb = 7;
-    fnv1a64Pair(a.data(), b.data(), length, &ca, &cb);
-    EXPECT_EQ(ca, fnv1a64(a.data(), length, 0x0123456789ABCDEFull)) << length;
-    EXPECT_EQ(cb, fnv1a64(b.data(), length, 7)) << length;
-    if (length > 0) EXPECT_NE(ca, cb);
-  }
-}
-
 TEST(SelfTest, Passes) { EXPECT_TRUE(runMathSelfTest()); }
 
 }  // namespace
