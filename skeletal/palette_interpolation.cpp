@@ -90,7 +90,7 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   out->firstPerson = firstPerson;
   out->cinematic = false;
   if (probeRange(owner, 8)) {
-    if (!firstPerson && !settings.worldSkeletons) return false;
+    if (worldDepth && !settings.worldSkeletons) return false;
     out->ownerKey = owner;
   } else if (firstPerson) {
     out->ownerKey = asset;

@@ -313,6 +313,11 @@ TEST_F(PaletteSamplingTest, DepthDecidesScopeOrRefusal) {
   const uint64_t eligible = read(sk().eligibleWorld) + read(sk().eligibleFirstPerson);
   callHook(record);
   EXPECT_EQ(read(sk().eligibleWorld) + read(sk().eligibleFirstPerson), eligible);
+  // A depth inside both tests is a world depth too: refused with world skeletons off.
+  settings.firstPersonSkeletons = 1;
+  setRecordDepth(record, 5e-7f);
+  callHook(record);
+  EXPECT_EQ(read(sk().eligibleWorld) + read(sk().eligibleFirstPerson), eligible);
 }
 
 TEST_F(PaletteSamplingTest, SkinnedLayoutMustHoldPaddedJointCounts) {
