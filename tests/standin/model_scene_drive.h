@@ -62,6 +62,8 @@ const ModelSceneTally& modelSceneTally();
 void setReportFrame(uint64_t frame);
 const ModelSceneTally& tallyAtReport();
 uint64_t modelSceneFailures();
+// A hash of every byte the game's renderer functions received so far.
+uint64_t modelSceneReceivedDigest();
 // The first failures, one line each.
 const char* modelSceneFailureText(int index);
 
