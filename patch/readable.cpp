@@ -41,10 +41,13 @@ bool isReadableRange(const void* address, size_t length) {
 bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length) {
   const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
   if (begin == 0 || length == 0 || begin + length < begin) return false;
-  if (begin >= memo.begin && begin + length <= memo.end) return true;
+  for (int i = 0; i < ReadableRegionMemo::kRegions; ++i) {
+    if (begin >= memo.begin[i] && begin + length <= memo.end[i]) return true;
+  }
   uintptr_t base = 0, end = 0;
   if (!queryReadable(address, &base, &end)) return false;
-  memo.begin = base;
-  memo.end = end;
+  memo.begin[memo.next] = base;
+  memo.end[memo.next] = end;
+  memo.next = (memo.next + 1) % ReadableRegionMemo::kRegions;
   return begin + length <= end;
 }

@@ -7,13 +7,15 @@
 // protection allows reading (and is not a guard page). Nothing is cached.
 bool isReadableRange(const void* address, size_t length);
 
-// The readable region that an earlier probe of the same hook call found. A
-// later probe of that call lying inside it takes that answer instead of asking
-// again. Lives on the caller's stack for one call only: a region can be freed
-// between two calls.
+// The readable regions that earlier probes of the same hook call found (the
+// latest few). A later probe of that call lying inside one of them takes that
+// answer instead of asking again. Lives on the caller's stack for one call
+// only: a region can be freed between two calls.
 struct ReadableRegionMemo {
-  uintptr_t begin = 0;
-  uintptr_t end = 0;
+  static constexpr int kRegions = 4;
+  uintptr_t begin[kRegions] = {};
+  uintptr_t end[kRegions] = {};
+  int next = 0;
 };
 bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length);
 

@@ -12,7 +12,8 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
   ShadowCounters& c = counters.shadow;
   bump(c.proxyCalls);
   // The header itself is host memory too: probe it before reading the count.
-  if (list == nullptr || !isReadableRange(list, kCasterListHeaderSize)) return false;
+  ReadableRegionMemo probes;
+  if (list == nullptr || !isReadableRange(probes, list, kCasterListHeaderSize)) return false;
   const auto* listBytes = static_cast<const uint8_t*>(list);
   const uint8_t* entries;
   uint64_t countWord;  // the count in its low 24 bits, then host data
@@ -24,7 +25,7 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
     bump(c.proxyCapacityMiss);
     return false;
   }
-  if (!isReadableRange(entries, static_cast<size_t>(count) * kCasterEntrySize)) return false;
+  if (!isReadableRange(probes, entries, static_cast<size_t>(count) * kCasterEntrySize)) return false;
 
   bool anySubstituted = false;
   for (uint32_t i = 0; i < count; ++i) {
@@ -33,7 +34,7 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
     std::memcpy(&transform, entries + i * kCasterEntrySize + kCasterTransformOffset, sizeof transform);
     if (transform == nullptr) continue;
     bump(c.calls);
-    if (!isReadableRange(transform, sizeof(Matrix4x4))) {
+    if (!isReadableRange(probes, transform, sizeof(Matrix4x4))) {
       bump(c.unreadable);
       continue;
     }

@@ -25,10 +25,10 @@ constexpr double kPi = 3.141592653589793;
 SkeletalCounters& c = counters.skeletal;
 
 // Non-null, not wrapping the address space, and readable throughout.
-bool probeRange(const void* address, uint64_t length) {
+bool probeRange(ReadableRegionMemo& probes, const void* address, uint64_t length) {
   const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
   if (begin == 0 || begin + length < begin) return false;
-  return isReadableRange(address, length);
+  return isReadableRange(probes, address, length);
 }
 
 // What one call learned about the record before the table is touched.
@@ -45,8 +45,9 @@ struct SkinnedSample {
 
 // Steps up to the scope decision; false refuses (counted where a counter exists).
 bool admitRecord(const uint8_t* record, SkinnedSample* out) {
+  ReadableRegionMemo probes;
   bump(c.calls);
-  if (!probeRange(record, kSkinnedModelRecordLength)) {
+  if (!probeRange(probes, record, kSkinnedModelRecordLength)) {
     bump(c.rejectedLayout);
     return false;
   }
@@ -74,10 +75,10 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   const int8_t pending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
   // The palette is read as an array of float matrices, which needs float alignment.
   const bool aligned = reinterpret_cast<uintptr_t>(palette) % alignof(Matrix3x4) == 0;
-  const bool layoutOk = probeRange(asset, 8) && palette != nullptr && aligned && joints >= 1 &&
+  const bool layoutOk = probeRange(probes, asset, 8) && palette != nullptr && aligned && joints >= 1 &&
                         joints <= kMaxPaletteJoints &&
                         padded == ((joints + 7) & ~7u) && padded >= 1 && padded <= kMaxPaletteJoints &&
-                        probeRange(palette, uint64_t{padded} * sizeof(Matrix3x4));
+                        probeRange(probes, palette, uint64_t{padded} * sizeof(Matrix3x4));
   if (!layoutOk) {
     bump(c.rejectedLayout);
     return false;
@@ -89,7 +90,7 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   out->padded = padded;
   out->firstPerson = firstPerson;
   out->cinematic = false;
-  if (probeRange(owner, 8)) {
+  if (probeRange(probes, owner, 8)) {
     if (worldDepth && !settings.worldSkeletons) return false;
     out->ownerKey = owner;
   } else if (firstPerson) {

@@ -53,6 +53,25 @@ TEST(ReadableRange, NullZeroLengthAndWrapAroundAreRefusedBeforeAnyQuery) {
   resetPlatform();
 }
 
+TEST_F(ReadableRealMemory, WithinOneCallARegionFoundReadableAnswersLaterProbesInsideIt) {
+  static int queries = 0;
+  queries = 0;
+  platform.queryRegion = [](const void* address, MemoryRegion* out) {
+    ++queries;
+    return defaultPlatform().queryRegion(address, out);
+  };
+  ReadableRegionMemo probes;
+  EXPECT_TRUE(isReadableRange(probes, base + 100, 64));
+  EXPECT_TRUE(isReadableRange(probes, base + kPage, kPage));  // inside: no query
+  EXPECT_EQ(queries, 1);
+  EXPECT_FALSE(isReadableRange(probes, base + 2 * kPage - 8, 16));  // past its end: asked again
+  EXPECT_FALSE(isReadableRange(probes, base + 2 * kPage, 8));       // outside: asked, not readable
+  EXPECT_EQ(queries, 3);
+  EXPECT_FALSE(isReadableRange(probes, base + 2 * kPage, 8));  // a refusal is not kept
+  EXPECT_EQ(queries, 4);
+  resetPlatform();
+}
+
 // One region at 0x10000000 of 0x10000 bytes with the protection under test.
 MemoryRegion fakeRegion;
 bool fakeQuery(const void*, MemoryRegion* out) {

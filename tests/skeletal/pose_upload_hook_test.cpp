@@ -1,5 +1,7 @@
 // The substitution around the host's upload call: pass-through, the forced
 // retry, both calls declined, and the once-only lines.
+#include <sys/mman.h>
+
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -168,8 +170,22 @@ uint64_t CORVANE_HOSTCALL orderingHost(uint8_t*, uint64_t value) {
 }
 
 TEST_F(PoseUploadHookTest, SameRecordUploadedByTwoThreadsAtOnceKeepsTheHostPointer) {
-  uint8_t* record = modelWithPair(0.0f, nullptr);
-  Matrix3x4* own = recordPalette(record);
+  Matrix3x4* host;
+  uint8_t* record = newSkinnedRecord(SkinnedRecordShape{}, &host);
+  // The palette in a mapping of its own between inaccessible pages, so that
+  // its probe is a query of its own.
+  auto* pages = static_cast<uint8_t*>(mmap(nullptr, 5 * 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  mprotect(pages, 4096, PROT_NONE);
+  mprotect(pages + 4 * 4096, 4096, PROT_NONE);
+  Matrix3x4* own = reinterpret_cast<Matrix3x4*>(pages + 4096);
+  std::memcpy(own, host, 256 * sizeof(Matrix3x4));
+  setRecordPalette(record, own);
+  writePose(own, 8, 0.0);
+  frame(1.0, 1.0);
+  callHook(record);
+  writePose(own, 8, 10.0);
+  setRecordPending(record, 1);
+  frame(1.01, 1.02);
   pausedPalette = own;
   platform.queryRegion = pausingQuery;
   poseUploadTrampoline.store(orderingHost);
