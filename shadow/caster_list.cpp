@@ -7,6 +7,25 @@
 #include "math/transform.h"
 #include "patch/readable.h"
 #include "shadow/publication.h"
+#include "world/content_key.h"
+
+namespace {
+
+// Lookups are made this many casters at a time under one shared hold, so that
+// a publisher never waits for more than a short run.
+constexpr uint32_t kLookupRun = 64;
+
+uint64_t casterKey(ShadowScratch& scratch, const void* transform, const Matrix4x4& current) {
+  const uint64_t a = reinterpret_cast<uintptr_t>(transform);
+  CasterKeyMemo& memo = scratch.keys[((a >> 4) ^ (a >> 16)) % kCasterKeyMemoSlots];
+  if (memo.transform == transform && std::memcmp(&memo.bytes, &current, sizeof current) == 0) return memo.key;
+  memo.transform = transform;
+  memo.bytes = current;
+  memo.key = contentKey(current);
+  return memo.key;
+}
+
+}  // namespace
 
 bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderSize], ShadowScratch& scratch) {
   ShadowCounters& c = counters.shadow;
@@ -28,6 +47,7 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
   if (!isReadableRange(probes, entries, static_cast<size_t>(count) * kCasterEntrySize)) return false;
 
   bool anySubstituted = false;
+  uint32_t heldFor = 0;  // lookups made in the current shared hold
   for (uint32_t i = 0; i < count; ++i) {
     scratch.substituted[i] = 0;
     const uint8_t* transform;
@@ -43,14 +63,21 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
     if (!isFiniteMatrix4x4(current)) continue;
     const uint64_t serial = latestPresentationSerial.load(std::memory_order_acquire);
     if (serial == 0) continue;
+    const uint64_t key = casterKey(scratch, transform, current);
+    if (heldFor == kLookupRun) {
+      endShadowLookups();
+      heldFor = 0;
+    }
+    if (heldFor++ == 0) beginShadowLookups();
     Matrix4x4 correction;
-    if (!findShadowCorrection(transform, current, serial, &correction)) continue;
+    if (!findShadowCorrectionHeld(transform, key, serial, &correction)) continue;
     multiplyMatrix4x4(correction, current, &scratch.substitutes[i]);
     if (!isFiniteMatrix4x4(scratch.substitutes[i])) continue;
     bump(c.adjusted);
     scratch.substituted[i] = 1;
     anySubstituted = true;
   }
+  if (heldFor > 0) endShadowLookups();
   if (!anySubstituted) return false;
 
   std::memcpy(scratch.entries, entries, static_cast<size_t>(count) * kCasterEntrySize);

@@ -13,12 +13,23 @@ constexpr uint32_t kMaxCasterEntries = 4096;
 constexpr uint32_t kCasterCountMask = 0xFFFFFF;
 constexpr size_t kCasterListHeaderSize = 16;
 
-// One per thread, for the duration of one proxy call.
+// A caster transform's content key as last worked out by this thread: the same
+// address holding the same bytes has the same key. Empty while `transform` is null.
+struct CasterKeyMemo {
+  const void* transform;
+  uint64_t key;
+  Matrix4x4 bytes;
+};
+constexpr uint32_t kCasterKeyMemoSlots = 4096;
+
+// One per thread: the substitute list for the duration of one proxy call, and
+// the content keys of the casters it has seen.
 struct ShadowScratch {
   alignas(16) uint8_t entries[kMaxCasterEntries * kCasterEntrySize];
   Matrix4x4 substitutes[kMaxCasterEntries];
   uint8_t substituted[kMaxCasterEntries];
   uint8_t reentry;  // 1 while a proxy call of this thread runs
+  CasterKeyMemo keys[kCasterKeyMemoSlots];
 };
 
 // This thread's scratch, zero when first handed out; null when none can be had.

@@ -75,15 +75,21 @@ void publishShadowCorrection(const void* keyPointer, uint64_t key, const Matrix4
 }
 
 bool findShadowCorrection(const void* transform, const Matrix4x4& current, uint64_t serial, Matrix4x4* correction) {
-  const uint64_t p = reinterpret_cast<uintptr_t>(transform);
   const uint64_t key = contentKey(current);
-  lockShared(shadowPublicationLock);
+  SharedGuard guard(shadowPublicationLock);
+  return findShadowCorrectionHeld(transform, key, serial, correction);
+}
+
+void beginShadowLookups() { lockShared(shadowPublicationLock); }
+void endShadowLookups() { unlockShared(shadowPublicationLock); }
+
+bool findShadowCorrectionHeld(const void* transform, uint64_t key, uint64_t serial, Matrix4x4* correction) {
+  const uint64_t p = reinterpret_cast<uintptr_t>(transform);
   for (uint32_t i = 0; i < kShadowProbes; ++i) {
     const ShadowSlot& slot = pointerTable[shadowPointerSlot(transform, i)];
     if (slot.keyPointer == p) {
       if (slot.contentKey == key && isFresh(slot, serial)) {
         *correction = slot.correction;
-        unlockShared(shadowPublicationLock);
         bump(counters.shadow.matchesDirect);
         return true;
       }
@@ -98,19 +104,16 @@ bool findShadowCorrection(const void* transform, const Matrix4x4& current, uint6
     if (slot.keyPointer == 0) break;
     if (slot.contentKey != key || !isFresh(slot, serial)) continue;
     if (candidate != nullptr && candidate->keyPointer != slot.keyPointer) {
-      unlockShared(shadowPublicationLock);
       bump(counters.shadow.matchesAmbiguous);
       return false;
     }
     candidate = &slot;
   }
   if (candidate == nullptr) {
-    unlockShared(shadowPublicationLock);
     bump(counters.shadow.cacheMiss);
     return false;
   }
   *correction = candidate->correction;
-  unlockShared(shadowPublicationLock);
   bump(counters.shadow.matchesContent);
   return true;
 }
