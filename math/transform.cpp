@@ -55,14 +55,14 @@ bool isFiniteRigidTransform(const RigidTransform& t) {
 bool isRigidMatrix3x4(const Matrix3x4& m) { return rigidity_core::isRigid(m); }
 
 bool decomposeRigid(const Matrix4x4& m, RigidTransform* out) {
-  if (!allFinite(m.m, 16) || !bottomRowIsAffine(m) || !linearPartIsRotation(m.m)) return false;
+  if (!isFiniteMatrix4x4(m) || !bottomRowIsAffine(m) || !linearPartIsRotation(m.m)) return false;
   out->translation[0] = m.m[3];
   out->translation[1] = m.m[7];
   out->translation[2] = m.m[11];
   for (int c = 0; c < 3; ++c) {
     for (int r = 0; r < 3; ++r) out->rotation[3 * c + r] = m.m[4 * r + c];
   }
-  return isFiniteRigidTransform(*out);
+  return true;  // copies of finite elements, so finite
 }
 
 bool decomposeScaledRigid(const Matrix4x4& m, RigidTransform* out, double* scale, bool* mirrored) {
@@ -71,7 +71,7 @@ bool decomposeScaledRigid(const Matrix4x4& m, RigidTransform* out, double* scale
     *scale = 1.0;
     return true;
   }
-  if (!allFinite(m.m, 16) || !bottomRowIsAffine(m)) return false;
+  if (!isFiniteMatrix4x4(m) || !bottomRowIsAffine(m)) return false;
   const double l0 = rowLength(&m.m[0]), l1 = rowLength(&m.m[4]), l2 = rowLength(&m.m[8]);
   const double s = (l0 + l1 + l2) / 3.0;
   *scale = s;
@@ -125,7 +125,7 @@ void composeScaledRigid(const RigidTransform& t, double scale, bool mirrored, Ma
 }
 
 bool inverseAffine(const Matrix4x4& m, Matrix4x4* out) {
-  if (!allFinite(m.m, 16) || !bottomRowIsAffine(m)) return false;
+  if (!isFiniteMatrix4x4(m) || !bottomRowIsAffine(m)) return false;
   const double a00 = m.m[0], a01 = m.m[1], a02 = m.m[2];
   const double a10 = m.m[4], a11 = m.m[5], a12 = m.m[6];
   const double a20 = m.m[8], a21 = m.m[9], a22 = m.m[10];
