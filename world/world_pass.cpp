@@ -46,6 +46,14 @@ struct FactsMemo {
     return entry;
   }
 
+  // Takes what is already known of `m` (the same bytes give the same facts).
+  void seed(const Matrix4x4& m, const ScaledRigid& decomposed) {
+    MatrixFacts& entry = entries[count++];
+    entry.matrix = m;
+    entry.decomposed = decomposed;
+    entry.inverseKnown = false;
+  }
+
   const Matrix4x4* inverseOf(const Matrix4x4& m) {
     MatrixFacts& entry = of(m);
     if (!entry.inverseKnown) {
@@ -165,11 +173,34 @@ bool interpolateOnTrack(FactsMemo& memo, WorldTrack* track, const ScaledRigid& f
   if (!interpolateScaledRigid(from, to, alpha, out)) return false;
   if (atRest) {
     track->restKey = track->currentMatrix;
+    track->restFacts = to;
+    track->restSelfDiffers = differs(memo, track->currentMatrix, track->currentMatrix);
     track->restMatrix = *out;
     track->restDiffers = differs(memo, track->currentMatrix, *out);
     track->restKnown = true;
   }
   return true;
+}
+
+// The counts of a rigid pair with the same reflection, admitted to the table.
+void countAdmitted(const ScaledRigid& a, const ScaledRigid& b) {
+  WorldCounters& c = counters.world;
+  if (std::fabs(a.scale - 1.0) > kUnitScaleTolerance || std::fabs(b.scale - 1.0) > kUnitScaleTolerance) {
+    bump(c.uniformScaled);
+  }
+  if (a.mirrored) bump(c.reflectedSupported);
+  bump(c.supported);
+}
+
+// Whether the track's latest sample and `m` are both its rest matrix.
+bool bothAtRest(const WorldTrack* track, const Matrix4x4& a, const Matrix4x4& b) {
+  return track->restKnown && sameBits(a, track->restKey) && sameBits(b, track->restKey);
+}
+
+// differs(a, b) for the track's samples and the host's matrix, taken from the
+// rest pair when both are its matrix.
+bool sampleDiffers(FactsMemo& memo, const WorldTrack* track, const Matrix4x4& a, const Matrix4x4& b) {
+  return bothAtRest(track, a, b) ? track->restSelfDiffers : differs(memo, a, b);
 }
 
 // What a visit hands over to the corrections, worked out after the lock is
@@ -225,7 +256,7 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
     return false;
   }
   if (t > latest + kSampleTimeTolerance) {
-    const bool moved = differs(memo, track->currentMatrix, current);
+    const bool moved = sampleDiffers(memo, track, track->currentMatrix, current);
     track->previousSampleTime = latest;
     track->previousMatrix = track->currentMatrix;
     track->currentMatrix = current;
@@ -239,7 +270,7 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
       track->motionCount += 1;
       if (mirrored) bump(c.reflectedMoving);
     }
-  } else if (differs(memo, track->currentMatrix, current)) {
+  } else if (sampleDiffers(memo, track, track->currentMatrix, current)) {
     // Moved without a new sample time: nothing to interpolate between.
     track->currentMatrix = current;
     track->pairValid = false;
@@ -259,9 +290,11 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
     if (parity) bump(c.rejectedReflectionParity);
     return dropPair(track);
   }
-  if (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
-      rotationAngleDegrees(from.rotation, to.rotation) > kMaxPairAngleDegrees ||
-      to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio) {
+  // A rest pair passed these checks when its matrix was worked out.
+  if (!bothAtRest(track, track->previousMatrix, track->currentMatrix) &&
+      (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
+       rotationAngleDegrees(from.rotation, to.rotation) > kMaxPairAngleDegrees ||
+       to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio)) {
     bump(c.rejectedJump);
     return dropPair(track);
   }
@@ -332,32 +365,38 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   const Matrix4x4 current = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
   const Matrix4x4 previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
   FactsMemo memo;
-  const ScaledRigid a = memo.of(current).decomposed;
-  const ScaledRigid b = memo.of(previous).decomposed;
-  const bool exactA = a.exact;
-  const bool exactB = b.exact;
-
-  if (!a.ok || !b.ok) {
-    bump(c.rejectedNonRigid);
-    if (!a.ok) bump(c.nonRigidCurrent);
-    if (!b.ok) bump(c.nonRigidPrevious);
-    recordNonRigid(record, ownerKey, frame, current, exactA, exactB);
-    return false;
-  }
-
-  if (a.mirrored != b.mirrored) {
-    bump(c.rejectedReflectionParity);
-    return false;
-  }
-  if (std::fabs(a.scale - 1.0) > kUnitScaleTolerance || std::fabs(b.scale - 1.0) > kUnitScaleTolerance) {
-    bump(c.uniformScaled);
-  }
-  if (a.mirrored) bump(c.reflectedSupported);
-  bump(c.supported);
-
   Visit visit;
-  bool correctionsDue;
-  {
+  bool correctionsDue = false;
+  bool visited = false;
+  // Host matrices that are the track's rest pair: the track knows their
+  // decomposition, and the visit is one hold of the lock.
+  if (sameBits(current, previous)) {
+    ExclusiveGuard guard(worldTrackLock);
+    const WorldTrack* track = findWorldTrack(record, ownerKey, frame.presentationSerial, false);
+    if (track != nullptr && track->restKnown && sameBits(track->restKey, current)) {
+      memo.seed(current, track->restFacts);
+      const ScaledRigid& facts = track->restFacts;
+      countAdmitted(facts, facts);
+      correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, facts.mirrored, current, previous,
+                                  frame, &visit);
+      visited = true;
+    }
+  }
+  if (!visited) {
+    const ScaledRigid a = memo.of(current).decomposed;
+    const ScaledRigid b = memo.of(previous).decomposed;
+    if (!a.ok || !b.ok) {
+      bump(c.rejectedNonRigid);
+      if (!a.ok) bump(c.nonRigidCurrent);
+      if (!b.ok) bump(c.nonRigidPrevious);
+      recordNonRigid(record, ownerKey, frame, current, a.exact, b.exact);
+      return false;
+    }
+    if (a.mirrored != b.mirrored) {
+      bump(c.rejectedReflectionParity);
+      return false;
+    }
+    countAdmitted(a, b);
     ExclusiveGuard guard(worldTrackLock);
     correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, a.mirrored, current, previous, frame,
                                 &visit);

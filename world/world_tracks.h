@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "math/transform.h"
 #include "math/types.h"
 #include "platform/locks.h"
 
@@ -39,8 +40,10 @@ struct WorldTrack {
   // differs from restKey; valid while restKnown (cleared with the slot).
   bool restKnown;
   bool restDiffers;
+  bool restSelfDiffers;  // transformsDiffer(restKey, restKey)
   Matrix4x4 restKey;
   Matrix4x4 restMatrix;
+  ScaledRigid restFacts;  // decomposeScaled(restKey)
 };
 
 struct NonRigidTrack {
