@@ -34,17 +34,6 @@ double rowLength(const float* row) {
 
 }  // namespace
 
-bool isFiniteMatrix4x4(const Matrix4x4& m) {
-  // The exponent test of every element, four at a time.
-  const __m128i exponent = _mm_set1_epi32(0x7F800000);
-  __m128i notFinite = _mm_setzero_si128();
-  for (int i = 0; i < 16; i += 4) {
-    const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&m.m[i]));
-    notFinite = _mm_or_si128(notFinite, _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
-  }
-  return _mm_movemask_epi8(notFinite) == 0;
-}
-
 bool isFiniteRigidTransform(const RigidTransform& t) {
   for (double v : t.translation) {
     if (!isFiniteDouble(v)) return false;
