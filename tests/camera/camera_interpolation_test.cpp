@@ -80,6 +80,8 @@ TEST_F(CameraInterpolationTest, FramesBetweenSamplesKeepInterpolatingTheSamePair
   EXPECT_NEAR(frameAlpha, 1.25, 1e-9);
   const Expected e = truePath(kA, kB, frameAlpha);
   expectPresented(e.origin, e.yaw);
+  frame(kT0 + 1.5 * kDt, kT0 + kDt - 5e-8, elsewhere);  // and slightly below it
+  EXPECT_NEAR(frameAlpha, 1.5, 1e-9);
 }
 
 TEST_F(CameraInterpolationTest, SampleIntervalOfExactlyTheLimitStillInterpolates) {

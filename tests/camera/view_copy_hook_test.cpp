@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "camera/camera_correction.h"
@@ -91,6 +92,18 @@ TEST_F(ViewCopyHookTest, EachCallAdvancesBothSerialsAndShiftsTheCorrection) {
   multiplyMatrix4x4(second.currentForward, cameraWorldMatrix(host), &carried);
   const Matrix4x4 target = cameraWorldMatrix(presented);
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(carried.m[i], target.m[i], 1e-4) << "element " << i;
+}
+
+TEST_F(ViewCopyHookTest, FirstCallOfTheProcessPublishesCameraSerialOneWithoutAPreviousPair) {
+  // Earlier tests of this program have published: the call runs in a new process.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        frame(1.0, 1.0, kA);
+        const CameraCorrection c = copyCameraCorrection();
+        std::_Exit(c.cameraSerial == 1 && !c.previousValid && c.currentValid ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ViewCopyHookTest, WithoutAClockTheFrameStillCounts) {

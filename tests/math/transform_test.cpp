@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "math/blend.h"
 #include "math/palette_blend.h"
 #include "math/transform.h"
 #include "reference.h"
@@ -410,6 +411,32 @@ TEST(Multiply, FullFourByFourProductWithSignedZeros) {
   const Matrix4x4 before = a;
   multiplyMatrix4x4(a, one, &a);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(a.m[i], before.m[i]);
+}
+
+// Worked out by hand: m is 2 R + (4, -2, 6) with R the 120-degree turn about
+// (1, 1, 1), which permutes the axes; a blend from the identity turns about the
+// same axis (60 degrees: entries 2/3 and -1/3; 180 degrees: -1/3 and 2/3).
+TEST(PinnedResults, InverseRelativeAndBlendOfAThirdTurn) {
+  const Matrix4x4 m{{0, 0, 2, 4, 2, 0, 0, -2, 0, 2, 0, 6, 0, 0, 0, 1}};
+  const Matrix4x4 shift{{1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+  Matrix4x4 inverse, forward, backward, half, beyond;
+  ASSERT_TRUE(inverseAffine(m, &inverse));
+  ASSERT_TRUE(relativeTransforms(shift, m, &forward, &backward));
+  ASSERT_TRUE(interpolateMatrix4x4(identity4(), m, 0.5, &half));
+  ASSERT_TRUE(interpolateMatrix4x4(identity4(), m, 1.5, &beyond));
+  const float a = -2.5f / 3, b = 5.0f / 3;  // scale 2.5 times -1/3 and 2/3
+  const struct {
+    const Matrix4x4& got;
+    Matrix4x4 expected;
+  } cases[] = {
+      {inverse, {{0, 0.5f, 0, 1, 0, 0, 0.5f, -3, 0.5f, 0, 0, -2, 0, 0, 0, 1}}},
+      {forward, {{0, 0, 2, 4, 2, 0, 0, -4, 0, 2, 0, 6, 0, 0, 0, 1}}},
+      {backward, {{0, 0.5f, 0, 2, 0, 0, 0.5f, -3, 0.5f, 0, 0, -2, 0, 0, 0, 1}}},
+      {half, {{1, -0.5f, 1, 2, 1, 1, -0.5f, -1, -0.5f, 1, 1, 3, 0, 0, 0, 1}}},
+      {beyond, {{a, b, b, 6, b, a, b, -3, b, b, a, 9, 0, 0, 0, 1}}},
+  };
+  for (const auto& c : cases)
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(c.got.m[i], c.expected.m[i], 2e-6) << (&c - cases) << " element " << i;
 }
 
 TEST(Relative, ForwardAndBackwardReproduceThePair) {

@@ -285,6 +285,34 @@ TEST_F(PaletteSamplingTest, ModelChangingScopeOrShapeStartsItsTrackOver) {
   EXPECT_EQ(track->samples, 1u);
   EXPECT_EQ(track->changes, 0u);
   EXPECT_EQ(track->palette, moved);
+
+  // Another joint count (the padded count kept, then changed too) or another
+  // asset starts it over as well; an upload prepared before is then not its own.
+  writePose(moved, 16, 10.0);
+  frame(1.05, 1.06);
+  Matrix3x4 out[256];
+  PaletteUpload stale{};
+  ASSERT_TRUE(preparePalette(record, out, &stale));
+  auto startsOver = [&](double t) {
+    const uint64_t id = trackOf(record, recordOwner(record))->id;
+    frame(t, t);
+    callHook(record);
+    EXPECT_GT(trackOf(record, recordOwner(record))->id, id) << t;
+  };
+  uint32_t joints = 7, padded = 16;
+  std::memcpy(record + kModelJointsOffset, &joints, 4);
+  startsOver(1.08);
+  joints = 9;
+  std::memcpy(record + kModelJointsOffset, &joints, 4);
+  std::memcpy(record + kModelPaddedJointsOffset, &padded, 4);
+  startsOver(1.10);
+  const void* asset = hostAllocate(64);
+  std::memcpy(record + kModelAssetOffset, &asset, 8);
+  startsOver(1.12);
+  const uint64_t uploadFrames = read(sk().uploadFrames);
+  recordUpload(stale);
+  EXPECT_EQ(trackOf(record, recordOwner(record))->interpolated, 0u);
+  EXPECT_EQ(read(sk().uploadFrames), uploadFrames);
 }
 
 TEST_F(PaletteSamplingTest, DepthDecidesScopeOrRefusal) {

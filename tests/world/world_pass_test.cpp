@@ -2,6 +2,7 @@
 // correction, which one, and what each refusal counts.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "bootstrap/host_interface.h"
@@ -268,6 +269,51 @@ TEST_F(WorldPassTest, NonRigidModelIsFollowedInItsOwnTable) {
   EXPECT_EQ(t.changeCount, 1u);
   EXPECT_EQ(t.firstChangeSerial, 4u);
   EXPECT_EQ(t.lastSeenSerial, 4u);
+}
+
+TEST_F(WorldPassTest, TurnAndScaleJumpLimitsHoldAtTheLimitAndRefuseJustPast) {
+  struct Case {
+    Placement from, to;
+    bool accepted;
+  };
+  const double past = std::nextafter(11.0f, 12.0f);  // 11 / 10 is 1.1 exactly in double
+  const Case cases[] = {
+      {{0}, {90}, true},
+      {{0}, {90.001}, false},
+      {{0, 0, 0, 0, 10}, {0, 0, 0, 0, 11}, true},
+      {{0, 0, 0, 0, 10}, {0, 0, 0, 0, past}, false},
+      {{0, 0, 0, 0, 11}, {0, 0, 0, 0, 10}, true},
+      {{0, 0, 0, 0, past}, {0, 0, 0, 0, 10}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    resetWorldTracksForTests();
+    const uint64_t jumps = read(counters.world.rejectedJump);
+    setWorldMatrices(record, c.from, c.from);
+    visit(1, 0.0, 0.0);
+    setWorldMatrices(record, c.to, c.from);
+    EXPECT_EQ(visit(2, 0.02, 0.0333), c.accepted);
+    EXPECT_EQ(read(counters.world.rejectedJump), jumps + (c.accepted ? 0 : 1));
+  }
+}
+
+TEST_F(WorldPassTest, AnotherClassOrAssetAtTheSameAddressIsANewTrack) {
+  settings.worldSkeletons = 1;
+  for (const bool classChanges : {true, false}) {
+    SCOPED_TRACE(classChanges ? "class" : "asset");
+    record = newSkinnedRecord(9, 16, newOwner());
+    setWorldMatrices(record, {0, 0}, {0, 0});
+    visit(1, 0.0, 0.0);
+    const uint64_t id = track().id, tracks = read(counters.world.tracks);
+    const void* replacement = classChanges ? testStaticModelClass() : allocateHostBytes(64);
+    std::memcpy(record + (classChanges ? 0 : kModelAssetOffset), &replacement, 8);
+    setWorldMatrices(record, {0, 1}, {0, 0});
+    EXPECT_FALSE(visit(2, 0.04, 0.0333)) << "nothing is interpolated across the change";
+    EXPECT_GT(track().id, id);
+    EXPECT_EQ(read(counters.world.tracks), tracks + 1);
+    setWorldMatrices(record, {0, 2}, {0, 1});
+    EXPECT_TRUE(visit(3, 0.07, 0.0666));
+  }
 }
 
 TEST(TransformsDiffer, ComparesPlacementsWithinTolerances) {

@@ -46,6 +46,19 @@ TEST_F(WorldTrackTableTest, IdsStartAtOneInEachTable) {
   EXPECT_EQ(findWorldTrack(model, reinterpret_cast<const void*>(0x99), 6, false), nullptr);
 }
 
+TEST_F(WorldTrackTableTest, StartSlotsOfBothTables) {
+  // Slots worked out once with a separate Python script from the two index formulas.
+  const uint64_t cases[][4] = {{0x2000'0000'1230, 0x3000'0000'4560, 2128, 80},
+                               {0x7FF6'1234'5670, 0x10, 584, 584},  // owner >> 4 below 1003
+                               {0x1'0000'0040, 0x7FF0'DEAD'BEE0, 6400, 256}};
+  for (const auto& c : cases) {
+    const void* m = reinterpret_cast<const void*>(c[0]);
+    const void* o = reinterpret_cast<const void*>(c[1]);
+    EXPECT_EQ(uint64_t(findWorldTrack(m, o, 1, true) - worldTrackTable), c[2]);
+    EXPECT_EQ(uint64_t(findNonRigidTrack(m, o, 1, true) - nonRigidTable), c[3]);
+  }
+}
+
 TEST_F(WorldTrackTableTest, ProbesFindAMatchBeyondAnEmptySlot) {
   WorldTrack* first = findWorldTrack(model, owner, 1, true);
   WorldTrack* second = findWorldTrack(model, collidingOwner(owner, 1), 1, true);
