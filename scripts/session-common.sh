@@ -59,7 +59,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # run_session DIR DLL INI LABEL SCENE LINES [driver options...]
 # A fresh game folder DIR (Dishonored2.exe, corvane.dll, corvane.ini, the
 # driver), the session played in it once corvane.log has LINES lines; its output goes to DIR/session.txt and
-# the console, and the driver's exit code is returned.
+# the console, and the driver's exit code is returned (124 when session_timeout ended it).
 run_session() {
   local dir=$1 dll=$2 ini=$3 label=$4 scene=$5 lines=$6
   shift 6
@@ -69,8 +69,10 @@ run_session() {
   cp "$session_dll" "$dir/corvane_session_driver.dll"
   cp "$dll" "$dir/corvane.dll"
   cp "$ini" "$dir/corvane.ini"
-  local code=0
-  "$wine" "$dir/Dishonored2.exe" --dll "$(winpath "$dir/corvane.dll")" --wait-lines "$lines" --wait-ms 5000 \
+  local code=0 runner=()
+  # session_timeout (seconds), when set, ends a session that hangs.
+  [ -z "${session_timeout:-}" ] || runner=(timeout "$session_timeout")
+  "${runner[@]}" "$wine" "$dir/Dishonored2.exe" --dll "$(winpath "$dir/corvane.dll")" --wait-lines "$lines" --wait-ms 5000 \
     --standin "$(winpath "$dir/corvane_session_driver.dll")" --scene-file "$(winpath "$scene")" \
     --label "$label" --out "$(winpath "$dir")" "$@" > "$dir/session.txt" 2>&1 || code=$?
   return $code

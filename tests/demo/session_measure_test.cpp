@@ -74,6 +74,8 @@ TEST(SessionMeasure, SummaryRoundTripsThroughItsText) {
   clearCost(*h);
   addCost(*h, 1234.0);
   setCost(*s, "view-copy", *h);
+  addProbes(*s, "gpu-copy", 5, 2);
+  addProbes(*s, "gpu-copy", 1, 1);
   EXPECT_EQ(summaryRow(*s, "has space"), nullptr);
 
   char* text = nullptr;
@@ -92,6 +94,10 @@ TEST(SessionMeasure, SummaryRoundTripsThroughItsText) {
   double median = 0, p99 = 0;
   ASSERT_TRUE(findCost(*back, "view-copy", &median, &p99));
   EXPECT_EQ(median, 1230.0);
+  uint64_t calls = 0, items = 0;
+  ASSERT_TRUE(findProbes(*back, "gpu-copy", &calls, &items));
+  EXPECT_EQ(calls, 6u);
+  EXPECT_EQ(items, 3u);
 
   const char broken[] = "label x\nrow camera frames 1\n";
   FILE* bad = fmemopen(const_cast<char*>(broken), sizeof broken - 1, "r");

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "tests/standin/standin_host.h"
@@ -131,6 +132,46 @@ TEST(SessionModels, ChurnReusesAndRenewsRecordsAndMovesTheCasters) {
   // A caster left on a retired record would show its frozen matrix.
   EXPECT_NEAR(meanPositionError(*findRow(*summary, "shadow-line")), meanPositionError(*findRow(*summary, "line")), 1e-9);
   EXPECT_EQ(findRow(*summary, "teleport")->violations, 0u);
+}
+
+// The heap layout: records dealt over the regions out of item order; still models shown where they stand.
+std::vector<const uint8_t*> drawnRecords;
+uint64_t noteRecord(const GpuCopyCall& call) {
+  const uint8_t* record;
+  std::memcpy(&record, call.block + 8, 8);
+  drawnRecords.push_back(record);
+  return sessionBehaviour(call);
+}
+
+TEST(SessionModels, HeapLayoutScattersRecordsOverItsRegions) {
+  ASSERT_NE(useNativeStandInHost(), nullptr);
+  SessionScene scene = smallScene();
+  scene.worldModels = 28;
+  scene.heapRegions = 3;
+  scene.still = 0.5;
+  std::vector<uint8_t> area = areaFor(scene);
+  ASSERT_EQ(area.size(), 3 * sessionRegionBytes(scene));
+  ASSERT_TRUE(startSessionModels(scene, area.data(), area.size()));
+  sessionBehaviour = standInHost.gpuCopyBehaviour;
+  standInHost.gpuCopyBehaviour = noteRecord;
+  drawnRecords.clear();
+  const auto summary = play(scene, 60, area);
+  std::set<size_t> regions;
+  size_t ascending = 0;
+  for (size_t i = 0; i < sessionDrawnItems(); ++i) {
+    regions.insert(static_cast<size_t>(drawnRecords[i] - area.data()) / sessionRegionBytes(scene));
+    ascending += i > 0 && drawnRecords[i] > drawnRecords[i - 1];
+  }
+  EXPECT_EQ(regions.size(), 3u);
+  EXPECT_LT(ascending, sessionDrawnItems() - 3);
+  const RowFigures* still = findRow(*summary, "still");
+  ASSERT_NE(still, nullptr);
+  EXPECT_EQ(still->frames, 60u * 14u);
+  EXPECT_LT(meanPositionError(*still), 1e-3);
+  for (const char* row : {"line", "teleport", "sheared", "shadow-still"}) {
+    ASSERT_NE(findRow(*summary, row), nullptr) << row;
+    EXPECT_EQ(findRow(*summary, row)->violations, 0u) << row;
+  }
 }
 
 TEST(SessionModels, RefusesAreasTooSmallAndListsWithoutModels) {

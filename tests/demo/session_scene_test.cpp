@@ -18,7 +18,7 @@ TEST(SessionScene, KeysCommentsAndSecondsAtTheFinalRate) {
   SessionScene s;
   char error[128];
   ASSERT_TRUE(parseSessionScene("# profile\nseconds = 2.5\n  simulation_hz=30 # slow\npresentation_hz = 240\n"
-                                "jitter = 0.25\nworld_models = 4000\nthreads = 3\n",
+                                "jitter = 0.25\nworld_models = 4000\nthreads = 3\nstill = 0.85\nheap_regions = 4\n",
                                 &s, error, sizeof error));
   EXPECT_EQ(s.simulationHz, 30u);
   EXPECT_EQ(s.presentationHz, 240u);
@@ -26,13 +26,16 @@ TEST(SessionScene, KeysCommentsAndSecondsAtTheFinalRate) {
   EXPECT_EQ(s.jitter, 0.25);
   EXPECT_EQ(s.worldModels, 4000u);
   EXPECT_EQ(s.threads, 3u);
+  EXPECT_EQ(s.still, 0.85);
+  EXPECT_EQ(s.heapRegions, 4u);
 }
 
 TEST(SessionScene, RefusesWhatItCannotPlay) {
   SessionScene s;
   char error[128];
   const char* bad[] = {"simulation_hz = 0\n", "speed = 3\n",      "frames = -5\n",  "jitter = 1\n",
-                       "threads = 0\n",       "seconds = 1\nframes = 10\n", "world_models = 12x\n", "joints\n"};
+                       "threads = 0\n",       "seconds = 1\nframes = 10\n", "world_models = 12x\n", "joints\n",
+                       "still = 1.5\n",      "heap_regions = 65\n"};
   for (const char* text : bad) EXPECT_FALSE(parseSessionScene(text, &s, error, sizeof error)) << text;
   ASSERT_FALSE(parseSessionScene("seed = 2\n\nbogus = 1\n", &s, error, sizeof error));
   EXPECT_NE(std::string(error).find("line 3"), std::string::npos) << error;

@@ -77,12 +77,12 @@ int compareSessions(const SessionSummary& without, const SessionSummary& with, F
   }
   std::fprintf(out, "(errors: mean distance from the true pose at the presentation time, world units; "
                     "judder: RMS of the frame-to-frame step minus the true step)\n\n");
-  std::fprintf(out, "%-16s %12s %12s %12s %12s\n", "hook cost", "median w/o", "median with", "p99 with",
+  std::fprintf(out, "%-22s %12s %12s %12s %12s\n", "hook cost", "median w/o", "median with", "p99 with",
                "% of 240 Hz");
   for (size_t i = 0; i < with.costCount; ++i) {
     double m0 = 0, p0 = 0;
     findCost(without, with.costNames[i], &m0, &p0);
-    std::fprintf(out, "%-16s %10.2fus %10.2fus %10.2fus %11.3f%%\n", with.costNames[i], m0 / 1000.0,
+    std::fprintf(out, "%-22s %10.2fus %10.2fus %10.2fus %11.3f%%\n", with.costNames[i], m0 / 1000.0,
                  with.costMedianNs[i] / 1000.0, with.costP99Ns[i] / 1000.0,
                  100.0 * with.costMedianNs[i] / kFrameBudgetNs);
   }

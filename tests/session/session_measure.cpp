@@ -94,6 +94,31 @@ bool findCost(const SessionSummary& summary, const char* name, double* medianNs,
   return false;
 }
 
+size_t probeIndex(const SessionSummary& summary, const char* name) {
+  size_t i = 0;
+  while (i < summary.probeCount && std::strcmp(summary.probeNames[i], name) != 0) ++i;
+  return i;
+}
+
+void addProbes(SessionSummary& summary, const char* name, uint64_t calls, uint64_t items) {
+  const size_t i = probeIndex(summary, name);
+  if (i == kMostCosts || std::strlen(name) >= kNameLength || std::strchr(name, ' ') != nullptr) return;
+  if (i == summary.probeCount) {
+    std::strcpy(summary.probeNames[summary.probeCount++], name);
+    summary.probeCalls[i] = summary.probeItems[i] = 0;
+  }
+  summary.probeCalls[i] += calls;
+  summary.probeItems[i] += items;
+}
+
+bool findProbes(const SessionSummary& summary, const char* name, uint64_t* calls, uint64_t* items) {
+  const size_t i = probeIndex(summary, name);
+  if (i == summary.probeCount) return false;
+  *calls = summary.probeCalls[i];
+  *items = summary.probeItems[i];
+  return true;
+}
+
 bool writeSummary(const SessionSummary& s, FILE* file) {
   bool ok = std::fprintf(file, "label %s\n", s.label) > 0;
   for (size_t i = 0; i < s.rowCount; ++i) {
@@ -109,6 +134,10 @@ bool writeSummary(const SessionSummary& s, FILE* file) {
   for (size_t i = 0; i < s.costCount; ++i)
     ok = ok && std::fprintf(file, "cost %s samples %llu median_ns %.17g p99_ns %.17g\n", s.costNames[i],
                             static_cast<unsigned long long>(s.costSamples[i]), s.costMedianNs[i], s.costP99Ns[i]) > 0;
+  for (size_t i = 0; i < s.probeCount; ++i)
+    ok = ok && std::fprintf(file, "probes %s calls %llu items %llu\n", s.probeNames[i],
+                            static_cast<unsigned long long>(s.probeCalls[i]),
+                            static_cast<unsigned long long>(s.probeItems[i])) > 0;
   return ok;
 }
 
@@ -145,6 +174,13 @@ bool readSummary(FILE* file, SessionSummary* summary) {
       s.costSamples[s.costCount] = samples;
       s.costMedianNs[s.costCount] = median;
       s.costP99Ns[s.costCount++] = p99;
+    } else if (std::strncmp(line, "probes ", 7) == 0) {
+      unsigned long long calls = 0, items = 0;
+      uint64_t seen[2];
+      if (std::sscanf(line, "probes %32s calls %llu items %llu", name, &calls, &items) != 3 ||
+          std::strlen(name) >= kNameLength || findProbes(s, name, &seen[0], &seen[1]) || s.probeCount == kMostCosts)
+        return false;
+      addProbes(s, name, calls, items);
     } else if (line[0] != '\n' && line[0] != '\r') {
       return false;
     }

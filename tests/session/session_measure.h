@@ -61,6 +61,12 @@ struct SessionSummary {
   uint64_t costSamples[kMostCosts];
   double costMedianNs[kMostCosts];
   double costP99Ns[kMostCosts];
+  // Address probes (VirtualQuery calls by corvane.dll) per kind of call:
+  // the calls made and the items they were made for, over the whole session.
+  size_t probeCount;
+  char probeNames[kMostCosts][kNameLength];
+  uint64_t probeCalls[kMostCosts];
+  uint64_t probeItems[kMostCosts];
 };
 
 // The row of that name, added (zeroed) when new; null when the summary is full.
@@ -68,6 +74,8 @@ RowFigures* summaryRow(SessionSummary& summary, const char* name);
 const RowFigures* findRow(const SessionSummary& summary, const char* name);
 void setCost(SessionSummary& summary, const char* name, const CostHistogram& histogram);
 bool findCost(const SessionSummary& summary, const char* name, double* medianNs, double* p99Ns);
+void addProbes(SessionSummary& summary, const char* name, uint64_t calls, uint64_t items);
+bool findProbes(const SessionSummary& summary, const char* name, uint64_t* calls, uint64_t* items);
 
 bool writeSummary(const SessionSummary& summary, FILE* file);
 bool readSummary(FILE* file, SessionSummary* summary);

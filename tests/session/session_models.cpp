@@ -1,5 +1,6 @@
 #include "tests/session/session_models.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,10 @@ constexpr double kExtrapolationCap = 0.008333334;
 constexpr double kMirroredSlack = 1e-3;
 constexpr uint32_t kChurnGroups = 8;
 constexpr uint32_t kCharacterJointsHostData = 0x5AD0CA57u;
+// The heap layout: each object behind a block header, on the heap's 16-byte grain.
+constexpr size_t kHeapHeaderBytes = 16;
+constexpr size_t kHeapGrain = 16;
+constexpr uint64_t kHeapOrderSeed = 0x4EA9C0DEull;
 
 struct Shown {
   bool valid;
@@ -37,17 +42,22 @@ struct Item {
   bool first;    // its slot groups have not been written yet
 };
 
-struct State {
-  SessionScene scene;
-  uint8_t* area;
-  uint8_t* staticRecords;
-  size_t staticSlots;
-  uint8_t* skinnedRecords;
-  uint8_t* owners;
-  uint8_t* palettes;
-  size_t paletteStride;
+// Where every object of the scene lives.
+struct Layout {
+  std::vector<uint8_t*> staticRecords;  // per slot
+  std::vector<uint8_t*> skinnedRecords;
+  std::vector<uint8_t*> owners;         // two per item
+  std::vector<uint8_t*> palettes;
   uint8_t* headers[2];
   uint8_t* entries[2];
+};
+
+struct State {
+  SessionScene scene;
+  Layout at;
+  size_t staticSlots;
+  size_t paletteStride;
+  std::vector<PathKind> kinds;  // per world model
   uint32_t counts[2];
   std::vector<Item> items;
   std::vector<bool> slotUsed;
@@ -71,17 +81,86 @@ State state;
 const char* shadowRowName(PathKind kind) {
   static const char* const kNames[kPathKindCount] = {
       "shadow-camera", "shadow-hands",    "shadow-line",    "shadow-arc",  "shadow-door",
-      "shadow-mirrored", "shadow-scaled", "shadow-teleport", "shadow-sheared", "shadow-joint"};
+      "shadow-mirrored", "shadow-scaled", "shadow-teleport", "shadow-sheared", "shadow-joint",
+      "shadow-still"};
   return kind < kPathKindCount ? kNames[kind] : "shadow-other";
 }
 
 uint32_t worldModels() { return state.scene.worldModels; }
-PathKind worldKind(size_t item) { return kWorldModelKinds[item % kWorldModelKindCount]; }
+PathKind worldKind(size_t item) { return state.kinds[item]; }
 size_t firstCharacter() { return static_cast<size_t>(state.scene.worldModels) + state.scene.hands; }
 
 size_t alignUp(size_t n) { return (n + 63) / 64 * 64; }
 
 size_t spareSlots(const SessionScene& s) { return s.churnEvery != 0 ? s.worldModels / kChurnGroups + 8 : 0; }
+size_t staticSlotsOf(const SessionScene& s) { return s.worldModels + spareSlots(s) + s.hands; }
+size_t itemsOf(const SessionScene& s) { return static_cast<size_t>(s.worldModels) + s.hands + s.skinned; }
+size_t paletteStrideOf(const SessionScene& s) {
+  return alignUp(paddedJoints(s.joints) * kStandInEntryFloats * sizeof(float));
+}
+size_t regionsOf(const SessionScene& s) { return s.heapRegions != 0 ? s.heapRegions : 1; }
+
+// splitmix64, for the heap's allocation order.
+uint64_t mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+// Places every object: packed, each kind in one block of the one region, in
+// item order (heap_regions 0); or as a game's heap leaves them, each object
+// allocated on its own in an order unrelated to the items, the allocations
+// dealt over the regions in turn: neighbours in memory belong to unrelated
+// items, and an item's record, owners and palette mostly lie in different
+// regions.
+// With null `regions` nothing is written and the return value is the bytes
+// each region needs.
+size_t layOut(const SessionScene& s, uint8_t* const* regions, Layout* out) {
+  const size_t slots = staticSlotsOf(s), items = itemsOf(s), stride = paletteStrideOf(s);
+  Layout l;
+  l.staticRecords.assign(slots, nullptr);
+  l.skinnedRecords.assign(s.skinned, nullptr);
+  l.owners.assign(items * 2, nullptr);
+  l.palettes.assign(s.skinned, nullptr);
+  struct Object {
+    uint8_t** where;
+    size_t bytes;
+    int block;  // packed: objects of one block lie back to back
+  };
+  std::vector<Object> objects;
+  for (size_t i = 0; i < slots; ++i) objects.push_back({&l.staticRecords[i], kStaticStride, 0});
+  for (size_t c = 0; c < s.skinned; ++c) objects.push_back({&l.skinnedRecords[c], kSkinnedStride, 1});
+  for (size_t o = 0; o < items * 2; ++o) objects.push_back({&l.owners[o], kOwnerBytes, 2});
+  for (size_t c = 0; c < s.skinned; ++c) objects.push_back({&l.palettes[c], stride, 3});
+  for (int list = 0; list < 2; ++list) objects.push_back({&l.headers[list], kListHeaderBytes, 4});
+  objects.push_back({&l.entries[0], s.casters * kStandInCasterBytes, 5});
+  objects.push_back({&l.entries[1], s.skinned * kStandInCasterBytes, 6});
+
+  std::vector<size_t> used(regionsOf(s), 0);
+  if (s.heapRegions == 0) {
+    // Block after block, each on a 64-byte boundary.
+    for (size_t k = 0; k < objects.size(); ++k) {
+      if (k == 0 || objects[k].block != objects[k - 1].block) used[0] = alignUp(used[0]);
+      *objects[k].where = regions != nullptr ? regions[0] + used[0] : nullptr;
+      used[0] += objects[k].bytes;
+    }
+    used[0] = alignUp(used[0]);
+  } else {
+    std::vector<std::pair<uint64_t, size_t>> order;
+    for (size_t k = 0; k < objects.size(); ++k) order.push_back({mix(kHeapOrderSeed ^ k), k});
+    std::sort(order.begin(), order.end());
+    for (size_t n = 0; n < order.size(); ++n) {
+      const Object& o = objects[order[n].second];
+      const size_t r = n % used.size();
+      used[r] += kHeapHeaderBytes;
+      *o.where = regions != nullptr ? regions[r] + used[r] : nullptr;
+      used[r] += (o.bytes + kHeapGrain - 1) / kHeapGrain * kHeapGrain;
+    }
+  }
+  if (out != nullptr) *out = std::move(l);
+  return *std::max_element(used.begin(), used.end());
+}
 
 WideMatrix wide(const PathPose& p) {
   WideMatrix w;
@@ -98,11 +177,9 @@ PathPose fromFloats(const float* m, int rows) {
 
 double seconds(uint64_t tick) { return static_cast<double>(tick) / state.scene.simulationHz; }
 
-uint8_t* ownerOf(size_t item, int which) { return state.owners + (item * 2 + which) * kOwnerBytes; }
-uint8_t* staticRecord(size_t slot) { return state.staticRecords + slot * kStaticStride; }
-float* palette(size_t character) {
-  return reinterpret_cast<float*>(state.palettes + character * state.paletteStride);
-}
+uint8_t* ownerOf(size_t item, int which) { return state.at.owners[item * 2 + which]; }
+uint8_t* staticRecord(size_t slot) { return state.at.staticRecords[slot]; }
+float* palette(size_t character) { return reinterpret_cast<float*>(state.at.palettes[character]); }
 
 SceneModel worldSceneModel() { return {ModelPath::kLine, false, 0.0f, ModelOwner::kReadable, 0, 0}; }
 
@@ -121,7 +198,7 @@ void placeItem(size_t item, size_t slot) {
 
 void writeCharacterRecord(size_t c) {
   SceneModel m{ModelPath::kRest, true, 0.0f, ModelOwner::kReadable, state.scene.joints, 0};
-  uint8_t* record = state.skinnedRecords + c * kSkinnedStride;
+  uint8_t* record = state.at.skinnedRecords[c];
   const size_t item = firstCharacter() + c;
   writeModelFields(record, m, item, ownerOf(item, 0), ownerOf(item, 1));
   float* p = palette(c);
@@ -134,7 +211,7 @@ void writeCharacterRecord(size_t c) {
 void pointCasters(size_t item) {
   const uint32_t n = worldModels();
   const uint8_t* transform = state.items[item].record + kStandInCurrentSlots[0];
-  for (size_t c = item; c < state.counts[0]; c += n) writeCasterEntry(state.entries[0], static_cast<uint32_t>(c), transform);
+  for (size_t c = item; c < state.counts[0]; c += n) writeCasterEntry(state.at.entries[0], static_cast<uint32_t>(c), transform);
 }
 
 void churn(uint64_t generation) {
@@ -168,9 +245,8 @@ uint64_t gpuCopyBehaviour(const GpuCopyCall& call) {
 }
 
 uint64_t uploadBehaviour(const PoseUploadCall& call) {
-  const uint8_t* first = state.skinnedRecords;
-  if (call.record < first) return 0;
-  const size_t c = static_cast<size_t>(call.record - first) / kSkinnedStride;
+  const std::vector<uint8_t*>& records = state.at.skinnedRecords;
+  const size_t c = static_cast<size_t>(std::find(records.begin(), records.end(), call.record) - records.begin());
   if (c >= state.scene.skinned || static_cast<int8_t>(call.record[kStandInUploadPendingOffset]) <= 0) return 0;
   const float* p;
   std::memcpy(&p, call.record + kStandInPaletteOffset, 8);
@@ -230,35 +306,34 @@ size_t strideFor(size_t count) {
 
 }  // namespace
 
-size_t sessionModelBytes(const SessionScene& s) {
-  const size_t statics = s.worldModels + spareSlots(s) + s.hands;
-  const size_t items = s.worldModels + s.hands + s.skinned;
-  const size_t paletteStride = alignUp(paddedJoints(s.joints) * kStandInEntryFloats * sizeof(float));
-  return alignUp(statics * kStaticStride) + alignUp(s.skinned * kSkinnedStride) + alignUp(items * 2 * kOwnerBytes) +
-         s.skinned * paletteStride + 2 * kListHeaderBytes + alignUp(s.casters * kStandInCasterBytes) +
-         alignUp(s.skinned * kStandInCasterBytes);
-}
+size_t sessionRegionBytes(const SessionScene& s) { return layOut(s, nullptr, nullptr); }
+
+size_t sessionModelBytes(const SessionScene& s) { return sessionRegionBytes(s) * regionsOf(s); }
 
 bool startSessionModels(const SessionScene& scene, uint8_t* area, size_t bytes) {
-  if (bytes < sessionModelBytes(scene) || scene.joints == 0 || scene.joints > 256 ||
+  if (bytes < sessionModelBytes(scene)) return false;
+  std::vector<uint8_t*> regions;
+  for (size_t r = 0; r < regionsOf(scene); ++r) regions.push_back(area + r * sessionRegionBytes(scene));
+  return startSessionModelsInRegions(scene, regions.data(), sessionRegionBytes(scene));
+}
+
+bool startSessionModelsInRegions(const SessionScene& scene, uint8_t* const* regions, size_t regionBytes) {
+  if (regionBytes < sessionRegionBytes(scene) || scene.joints == 0 || scene.joints > 256 ||
       scene.casters > 0xFFFFFF || (scene.casters != 0 && scene.worldModels == 0))
     return false;
   State& s = state;
   s.scene = scene;
-  s.area = area;
-  s.staticSlots = scene.worldModels + spareSlots(scene) + scene.hands;
-  uint8_t* at = area;
-  s.staticRecords = at, at += alignUp(s.staticSlots * kStaticStride);
-  s.skinnedRecords = at, at += alignUp(scene.skinned * kSkinnedStride);
-  const size_t items = scene.worldModels + scene.hands + scene.skinned;
-  s.owners = at, at += alignUp(items * 2 * kOwnerBytes);
-  s.paletteStride = alignUp(paddedJoints(scene.joints) * kStandInEntryFloats * sizeof(float));
-  s.palettes = at, at += scene.skinned * s.paletteStride;
-  s.headers[0] = at, s.headers[1] = at + kListHeaderBytes, at += 2 * kListHeaderBytes;
-  s.entries[0] = at, at += alignUp(scene.casters * kStandInCasterBytes);
-  s.entries[1] = at;
+  layOut(scene, regions, &s.at);
+  s.staticSlots = staticSlotsOf(scene);
+  s.paletteStride = paletteStrideOf(scene);
   s.counts[0] = scene.casters;
   s.counts[1] = scene.skinned;
+  // The moving models are spread evenly among the still ones and cycle the paths.
+  s.kinds.assign(scene.worldModels, kPathStill);
+  const double moving = 1.0 - scene.still;
+  for (size_t i = 0, n = 0; i < scene.worldModels; ++i)
+    if (static_cast<size_t>(std::floor((i + 1) * moving + 1e-9)) > n) s.kinds[i] = kWorldModelKinds[n++ % kWorldModelKindCount];
+  const size_t items = itemsOf(scene);
 
   s.items.assign(items, Item{});
   s.slotUsed.assign(s.staticSlots, false);
@@ -284,9 +359,9 @@ bool startSessionModels(const SessionScene& scene, uint8_t* area, size_t bytes) 
   for (size_t c = 0; c < scene.skinned; ++c) writeCharacterRecord(c);
   for (size_t i = 0; i < scene.worldModels; ++i) pointCasters(i);
   for (size_t c = 0; c < scene.skinned; ++c)
-    writeCasterEntry(s.entries[1], static_cast<uint32_t>(c), s.items[firstCharacter() + c].record + kStandInCurrentSlots[0]);
-  writeCasterHeader(s.headers[0], s.entries[0], s.counts[0], 0x13572468u);
-  writeCasterHeader(s.headers[1], s.entries[1], s.counts[1], kCharacterJointsHostData);
+    writeCasterEntry(s.at.entries[1], static_cast<uint32_t>(c), s.items[firstCharacter() + c].record + kStandInCurrentSlots[0]);
+  writeCasterHeader(s.at.headers[0], s.at.entries[0], s.counts[0], 0x13572468u);
+  writeCasterHeader(s.at.headers[1], s.at.entries[1], s.counts[1], kCharacterJointsHostData);
 
   standInHost.gpuCopyBehaviour = gpuCopyBehaviour;
   standInHost.poseUploadBehaviour = uploadBehaviour;
@@ -351,8 +426,8 @@ uint64_t uploadSessionCharacter(size_t c) {
 
 uint64_t buildSessionShadows(int list) {
   if (state.counts[list] == 0) return 0;
-  return list == 0 ? gameCallsShadowBuild0(1, 2, state.headers[0], 4, 5, 6.0f)
-                   : gameCallsShadowBuild1(1, 2, state.headers[1], 4, 5, 6.0f, 7, 8);
+  return list == 0 ? gameCallsShadowBuild0(1, 2, state.at.headers[0], 4, 5, 6.0f)
+                   : gameCallsShadowBuild1(1, 2, state.at.headers[1], 4, 5, 6.0f, 7, 8);
 }
 
 void measureSessionModels(SessionSummary& summary, const SessionFrame& f) {

@@ -5,6 +5,8 @@
 // over the characters). The host's records, palettes and lists live in memory
 // the caller provides (the game's heap: nothing requires them inside the
 // image), written with the stand-in's own record, palette and caster writers.
+// With `still`, that share of the world models stands still (kPathStill), the
+// moving ones spread among them.
 //
 // Items are numbered: world models 0..N-1, hands N..N+H-1, characters after.
 // With `churn_every` the world models come and go: every churn, an eighth of
@@ -19,13 +21,19 @@
 #include "tests/session/session_paths.h"
 #include "tests/session/session_scene.h"
 
-// Bytes of host memory the scene needs (records, owners, palettes, lists).
+// Bytes of host memory the scene needs (records, owners, palettes, lists):
+// sessionRegionBytes in each of max(1, heap_regions) regions, or all of them
+// in one area.
+size_t sessionRegionBytes(const SessionScene& scene);
 size_t sessionModelBytes(const SessionScene& scene);
 
-// Builds the records in `area` (zeroed, sessionModelBytes long) and sets the
+// Builds the records in `area` (zeroed, sessionModelBytes long; with
+// heap_regions, cut into that many regions one after the other) and sets the
 // stand-in host's GPU-copy, upload and shadow-build behaviours. The stand-in
 // image must be written (its class identities are named by address).
 bool startSessionModels(const SessionScene& scene, uint8_t* area, size_t bytes);
+// The same in max(1, heap_regions) separate regions (zeroed, `regionBytes` each).
+bool startSessionModelsInRegions(const SessionScene& scene, uint8_t* const* regions, size_t regionBytes);
 
 // The host's state for presented frame `frame` showing simulation `tick`:
 // churn (when due), every record's slot groups, palettes and list entries.

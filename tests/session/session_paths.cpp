@@ -81,7 +81,7 @@ void moveTo(PathPose& p, const double t[3]) {
 
 const char* pathKindName(PathKind kind) {
   static const char* const kNames[kPathKindCount] = {"camera", "hands",    "line",    "arc",  "door",
-                                                      "mirrored", "scaled", "teleport", "sheared", "joint"};
+                                                      "mirrored", "scaled", "teleport", "sheared", "joint", "still"};
   return kind < kPathKindCount ? kNames[kind] : "unknown";
 }
 
@@ -129,6 +129,8 @@ PathPose pathPose(PathKind kind, uint32_t index, double elapsed) {
                            place[2] + 0.25 * kJointSpeed * elapsed};
       return turned(15.0 + index % 90, 0.0, t);
     }
+    case kPathStill:
+      return turned(10.0 + index % 80, 0.0, place);
     case kPathLine:
     case kPathMirrored:
     case kPathScaled:

@@ -21,6 +21,7 @@ enum PathKind : uint32_t {
   kPathTeleport,      // constant velocity, and every second it jumps 400 units aside
   kPathSheared,       // constant velocity with a sheared transform (its y axis leans on its x axis)
   kPathJoint,         // a skeleton joint: constant velocity within its character
+  kPathStill,         // stands still, placed and turned by its index
   kPathKindCount,
 };
 

@@ -86,6 +86,8 @@ bool parseSessionScene(const char* text, SessionScene* scene, char* error, size_
       else if (std::strcmp(key, "threads") == 0) good = readUnsigned(value, &u) && u > 0 && u <= 16, s.threads = static_cast<uint32_t>(u);
       else if (std::strcmp(key, "hands") == 0) good = readUnsigned(value, &u) && u <= 16, s.hands = static_cast<uint32_t>(u);
       else if (std::strcmp(key, "churn_every") == 0) good = readUnsigned(value, &s.churnEvery);
+      else if (std::strcmp(key, "still") == 0) good = readNumber(value, &s.still) && s.still >= 0.0 && s.still <= 1.0;
+      else if (std::strcmp(key, "heap_regions") == 0) good = readUnsigned(value, &u) && u <= 64, s.heapRegions = static_cast<uint32_t>(u);
       else if (std::strcmp(key, "seed") == 0) good = readUnsigned(value, &s.seed);
       else if (std::strcmp(key, "report_every") == 0) good = readUnsigned(value, &s.reportEvery);
       else good = false;

@@ -15,6 +15,9 @@
 //   threads = 2          # renderer threads sharing the per-model calls
 //   hands = 1            # first-person models (hands) drawn each frame
 //   churn_every = 0      # frames between world models coming and going; 0: never
+//   still = 0            # share of the world models that stand still (the rest cycle the paths)
+//   heap_regions = 0     # 0: records, owners, palettes and lists each packed in one block of one
+//                        # region; N: scattered over N large regions, as a game's heap leaves them
 //   seed = 1             # jitter sequence
 //   report_every = 0     # frames between progress reports on the console; 0: none
 #pragma once
@@ -33,6 +36,8 @@ struct SessionScene {
   uint32_t threads = 2;
   uint32_t hands = 1;
   uint64_t churnEvery = 0;
+  double still = 0.0;
+  uint32_t heapRegions = 0;
   uint64_t seed = 1;
   uint64_t reportEvery = 0;
 };

@@ -11,7 +11,8 @@
 namespace {
 
 constexpr const char* kCostNames[kCostKinds] = {"view-copy", "gpu-copy", "pose-upload", "shadow-lists",
-                                                 "all-hooks", "of-which-probe"};
+                                                 "all-hooks", "of-which-probe", "outside-probe",
+                                                 "gpu-copy-outside-probe"};
 // The trace covers one second of the camera's strafe.
 constexpr double kTraceFrom = 0.5, kTraceTo = 1.5;
 constexpr const char* kCameraMotions[3] = {"camera-strafe", "camera-turn", "camera-stand"};
@@ -147,24 +148,31 @@ void driveSessionFrame(SessionRun& run, uint64_t frame) {
 
   // The renderer's calls of the frame, on its threads: every model's GPU
   // copy, both caster-list builds, every character's palette upload.
+  // Probes are counted per item: per model drawn, per caster-list entry, per upload.
   const SessionScene& s = run.scene;
+  addProbes(run.summary, "view-copy", inside.probeCalls, 1);
   if (sessionDrawnItems() != 0) {
     const PhaseCost c = runRendererPhase(drawShare);
     addCost(run.costs[kCostGpuCopy], c.hookNs);
+    addCost(run.costs[kCostGpuCopyOutsideProbes], c.hookNs - c.probeNs);
+    addProbes(run.summary, "gpu-copy", c.probeCalls, sessionDrawnItems());
     allNs += c.hookNs, probeNs += c.probeNs;
   }
   if (s.casters != 0 || s.skinned != 0) {
     const PhaseCost c = runRendererPhase(shadowShare);
     addCost(run.costs[kCostShadowLists], c.hookNs);
+    addProbes(run.summary, "shadow-lists", c.probeCalls, static_cast<uint64_t>(s.casters) + s.skinned);
     allNs += c.hookNs, probeNs += c.probeNs;
   }
   if (s.skinned != 0) {
     const PhaseCost c = runRendererPhase(uploadShare);
     addCost(run.costs[kCostPoseUpload], c.hookNs);
+    addProbes(run.summary, "pose-upload", c.probeCalls, s.skinned);
     allNs += c.hookNs, probeNs += c.probeNs;
   }
   addCost(run.costs[kCostAllHooks], allNs);
   addCost(run.costs[kCostProbes], probeNs);
+  addCost(run.costs[kCostOutsideProbes], allNs - probeNs);
   measureSessionModels(run.summary, f);
 
   if (shown >= kTraceFrom && shown < kTraceTo) {

@@ -18,6 +18,8 @@ enum CostKind : uint32_t {
   kCostShadowLists,
   kCostAllHooks,
   kCostProbes,
+  kCostOutsideProbes,         // all hooks but the time inside the probes
+  kCostGpuCopyOutsideProbes,  // the GPU copies' share of it
   kCostKinds,
 };
 

@@ -22,6 +22,7 @@ struct Pool {
   uint32_t threads = 1;
   uint64_t hookTicks[kMostThreads];
   uint64_t probeTicks[kMostThreads];
+  uint64_t probeCalls[kMostThreads];
   std::vector<std::thread> workers;
 };
 
@@ -33,6 +34,7 @@ void runShare(uint32_t thread) {
   const ThreadTicks inside = takeThreadTicks();
   pool.hookTicks[thread] = inCalls > inside.standIn ? inCalls - inside.standIn : 0;
   pool.probeTicks[thread] = inside.probe;
+  pool.probeCalls[thread] = inside.probeCalls;
 }
 
 void worker(uint32_t thread) {
@@ -81,10 +83,11 @@ PhaseCost runRendererPhase(RendererWork work) {
     std::unique_lock<std::mutex> guard(pool.lock);
     pool.done.wait(guard, [] { return pool.finished == pool.threads - 1; });
   }
-  PhaseCost cost{0.0, 0.0};
+  PhaseCost cost{0.0, 0.0, 0};
   for (uint32_t t = 0; t < pool.threads; ++t) {
     cost.hookNs += ticksToNs(pool.hookTicks[t]);
     cost.probeNs += ticksToNs(pool.probeTicks[t]);
+    cost.probeCalls += pool.probeCalls[t];
   }
   return cost;
 }

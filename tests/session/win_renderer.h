@@ -3,7 +3,7 @@
 // renderer thread at once and waits for all of them; each thread times its own
 // calls, and the phase returns the time inside the hook bodies summed over the
 // threads (the calls' time minus the time inside the stand-in functions), and
-// the part of it spent in address probes.
+// the part of it spent in address probes and how many probes were made.
 #pragma once
 #include <cstdint>
 
@@ -14,6 +14,7 @@ using RendererWork = uint64_t (*)(uint32_t thread, uint32_t threads);
 struct PhaseCost {
   double hookNs;
   double probeNs;
+  uint64_t probeCalls;
 };
 
 void startRendererThreads(uint32_t threads);

@@ -177,20 +177,32 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   FILE* trace = openOut(options, "trace", "csv");
   if (trace == nullptr) return std::printf("cannot write into %ls\n", options.out), 2;
 
-  // The models live in memory of their own, as the game's heap objects do.
-  const size_t modelBytes = sessionModelBytes(scene);
-  auto* area = static_cast<uint8_t*>(VirtualAlloc(nullptr, modelBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  if (area == nullptr || !startSessionModels(scene, area, modelBytes))
-    return std::printf("session: cannot place %llu bytes of models\n", static_cast<unsigned long long>(modelBytes)), 2;
+  // The models live in memory of their own, as the game's heap objects do:
+  // one allocation, or with heap_regions that many large ones.
+  const size_t regionBytes = sessionRegionBytes(scene);
+  uint8_t* regions[64];
+  const uint32_t regionCount = scene.heapRegions != 0 ? scene.heapRegions : 1;
+  bool placed = true;
+  for (uint32_t r = 0; r < regionCount; ++r) {
+    regions[r] = static_cast<uint8_t*>(VirtualAlloc(nullptr, regionBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    placed = placed && regions[r] != nullptr;
+  }
+  if (!placed || !startSessionModelsInRegions(scene, regions, regionBytes))
+    return std::printf("session: cannot place %u x %llu bytes of models\n", regionCount,
+                       static_cast<unsigned long long>(regionBytes)), 2;
   startRendererThreads(scene.threads);
 
   static SessionRun run;  // large: histograms of every cost
   if (!startSession(run, scene, base, trace)) return 2;
+  char layout[96] = "";
+  if (scene.still > 0.0 || scene.heapRegions != 0)
+    std::snprintf(layout, sizeof layout, ", %.0f%% of the world models still, %s", 100.0 * scene.still,
+                  scene.heapRegions != 0 ? "records scattered over heap regions" : "records packed");
   std::printf("session %s: %llu frames, %u Hz simulation, %u Hz presentation, jitter %g, %u world models, "
-              "%u skinned x %u joints, %u casters, %u hands, %u renderer threads%s\n",
+              "%u skinned x %u joints, %u casters, %u hands, %u renderer threads%s%s\n",
               options.label, static_cast<unsigned long long>(scene.frames), scene.simulationHz, scene.presentationHz,
               scene.jitter, scene.worldModels, scene.skinned, scene.joints, scene.casters, scene.hands, scene.threads,
-              probesTimed ? "" : " (address probes not timed)");
+              layout, probesTimed ? "" : " (address probes not timed)");
   std::fflush(stdout);
 
   SIZE_T settled = 0, highest = 0;
