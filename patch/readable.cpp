@@ -34,8 +34,10 @@ bool queryReadable(const void* address, uintptr_t* base, uintptr_t* end) {
 }  // namespace
 
 bool isReadableRange(const void* address, size_t length) {
-  ReadableRegionMemo fresh;
-  return isReadableRange(fresh, address, length);
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
+  if (begin == 0 || length == 0 || begin + length < begin) return false;
+  uintptr_t base = 0, end = 0;
+  return queryReadable(address, &base, &end) && begin + length <= end;
 }
 
 bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length) {

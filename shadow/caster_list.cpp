@@ -46,38 +46,55 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
   }
   if (!isReadableRange(probes, entries, static_cast<size_t>(count) * kCasterEntrySize)) return false;
 
+  // Casters go in runs: each one probed, read and keyed first, then the run's
+  // lookups under one shared hold (no probe, which may be a system call, inside it).
   bool anySubstituted = false;
-  uint32_t heldFor = 0;  // lookups made in the current shared hold
-  for (uint32_t i = 0; i < count; ++i) {
-    scratch.substituted[i] = 0;
-    const uint8_t* transform;
-    std::memcpy(&transform, entries + i * kCasterEntrySize + kCasterTransformOffset, sizeof transform);
-    if (transform == nullptr) continue;
-    bump(c.calls);
-    if (!isReadableRange(probes, transform, sizeof(Matrix4x4))) {
-      bump(c.unreadable);
-      continue;
+  uint32_t runIndex[kLookupRun];
+  const uint8_t* runTransform[kLookupRun];
+  uint64_t runKey[kLookupRun];
+  Matrix4x4 runCurrent[kLookupRun];
+  for (uint32_t first = 0; first < count;) {
+    uint32_t run = 0;
+    uint32_t i = first;
+    for (; i < count && run < kLookupRun; ++i) {
+      scratch.substituted[i] = 0;
+      const uint8_t* transform;
+      std::memcpy(&transform, entries + i * kCasterEntrySize + kCasterTransformOffset, sizeof transform);
+      if (transform == nullptr) continue;
+      bump(c.calls);
+      if (!isReadableRange(probes, transform, sizeof(Matrix4x4))) {
+        bump(c.unreadable);
+        continue;
+      }
+      Matrix4x4& current = runCurrent[run];
+      std::memcpy(&current, transform, sizeof current);
+      if (!isFiniteMatrix4x4(current)) continue;
+      runIndex[run] = i;
+      runTransform[run] = transform;
+      runKey[run] = casterKey(scratch, transform, current);
+      ++run;
     }
-    Matrix4x4 current;
-    std::memcpy(&current, transform, sizeof current);
-    if (!isFiniteMatrix4x4(current)) continue;
+    first = i;
+    if (run == 0) continue;
     const uint64_t serial = latestPresentationSerial.load(std::memory_order_acquire);
     if (serial == 0) continue;
-    const uint64_t key = casterKey(scratch, transform, current);
-    if (heldFor == kLookupRun) {
-      endShadowLookups();
-      heldFor = 0;
+    Matrix4x4 corrections[kLookupRun];
+    bool found[kLookupRun];
+    beginShadowLookups();
+    for (uint32_t r = 0; r < run; ++r) {
+      found[r] = findShadowCorrectionHeld(runTransform[r], runKey[r], serial, &corrections[r]);
     }
-    if (heldFor++ == 0) beginShadowLookups();
-    Matrix4x4 correction;
-    if (!findShadowCorrectionHeld(transform, key, serial, &correction)) continue;
-    multiplyMatrix4x4(correction, current, &scratch.substitutes[i]);
-    if (!isFiniteMatrix4x4(scratch.substitutes[i])) continue;
-    bump(c.adjusted);
-    scratch.substituted[i] = 1;
-    anySubstituted = true;
+    endShadowLookups();
+    for (uint32_t r = 0; r < run; ++r) {
+      if (!found[r]) continue;
+      const uint32_t index = runIndex[r];
+      multiplyMatrix4x4(corrections[r], runCurrent[r], &scratch.substitutes[index]);
+      if (!isFiniteMatrix4x4(scratch.substitutes[index])) continue;
+      bump(c.adjusted);
+      scratch.substituted[index] = 1;
+      anySubstituted = true;
+    }
   }
-  if (heldFor > 0) endShadowLookups();
   if (!anySubstituted) return false;
 
   std::memcpy(scratch.entries, entries, static_cast<size_t>(count) * kCasterEntrySize);
