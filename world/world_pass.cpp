@@ -203,20 +203,17 @@ bool sampleDiffers(FactsMemo& memo, const WorldTrack* track, const Matrix4x4& a,
   return bothAtRest(track, a, b) ? track->restSelfDiffers : differs(memo, a, b);
 }
 
-// What a visit hands over to the corrections, worked out after the lock is
-// released.
+// What the sampling part of a visit hands over to the corrections.
 struct Visit {
   WorldTrack* track;
-  uint64_t trackId;
   Matrix4x4 presented;
   Matrix4x4 presentedPrevious;
   bool reflected;
 };
 
-// The part of a visit that reads and writes the track, under worldTrackLock
-// held exclusively: sampling, the pair checks and the matrix presented for
-// this frame. True when the corrections are still to be worked out (outside
-// the lock) from what `visit` holds.
+// The part of a visit that samples into the track: sampling, the pair checks
+// and the matrix presented for this frame; worldTrackLock held exclusively.
+// True when the corrections are still to be worked out from what `visit` holds.
 bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, const void* classIdentity,
                 const void* asset, bool mirrored, const Matrix4x4& current, const Matrix4x4& previous,
                 const PresentationFrame& frame, Visit* visit) {
@@ -316,7 +313,6 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
   }
 
   visit->track = track;
-  visit->trackId = track->id;
   visit->presented = interpolated;
   visit->presentedPrevious = track->presentedPrevious;
   visit->reflected = track->reflected;
@@ -328,14 +324,22 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
   return !restHolds || track->restDiffers;
 }
 
-// The track's own record of a correction. The slot may have been taken by
-// another model since the visit; then its id differs and nothing is written.
-void noteCorrection(const Visit& visit, uint64_t serial) {
-  ExclusiveGuard guard(worldTrackLock);
-  WorldTrack* track = visit.track;
-  if (track->id != visit.trackId) return;
-  track->correctedCount += 1;
-  if (track->lastCorrectionSerial < serial) track->lastCorrectionSerial = serial;
+// The correction pairs of a visit, counted in its track; the lock still held.
+bool correct(FactsMemo& memo, const Matrix4x4& current, const Matrix4x4& previous, const Visit& visit,
+             uint64_t serial, WorldCorrection* out) {
+  // Corrections: the host's current matrix onto the interpolated one, the host's
+  // previous matrix onto what was presented one frame earlier.
+  const bool changedCurrent = differs(memo, current, visit.presented);
+  const bool changedPrevious = differs(memo, previous, visit.presentedPrevious);
+  if (!(changedCurrent || changedPrevious)) return false;
+  if (!relativePair(memo, current, visit.presented, &out->currentForward, &out->currentInverse) ||
+      !relativePair(memo, previous, visit.presentedPrevious, &out->previousForward, &out->previousInverse)) {
+    return false;
+  }
+  out->presentationSerial = serial;
+  visit.track->correctedCount += 1;
+  visit.track->lastCorrectionSerial = serial;
+  return true;
 }
 
 }  // namespace
@@ -368,19 +372,33 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   Visit visit;
   bool correctionsDue = false;
   bool visited = false;
-  // Host matrices that are the track's rest pair: the track knows their
-  // decomposition, and the visit is one hold of the lock.
+  bool nonRigid = false;
+  // Equal host matrices (a model between two samples): one hold of the lock.
+  // When they are the track's rest pair the track knows their decomposition.
   if (sameBits(current, previous)) {
     ExclusiveGuard guard(worldTrackLock);
     const WorldTrack* track = findWorldTrack(record, ownerKey, frame.presentationSerial, false);
     if (track != nullptr && track->restKnown && sameBits(track->restKey, current)) {
       memo.seed(current, track->restFacts);
-      const ScaledRigid& facts = track->restFacts;
+    }
+    const ScaledRigid& facts = memo.of(current).decomposed;
+    if (!facts.ok) {
+      nonRigid = true;
+    } else {
       countAdmitted(facts, facts);
       correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, facts.mirrored, current, previous,
-                                  frame, &visit);
-      visited = true;
+                                  frame, &visit) &&
+                       correct(memo, current, previous, visit, frame.presentationSerial, out);
     }
+    visited = true;
+  }
+  if (nonRigid) {
+    const ScaledRigid& facts = memo.of(current).decomposed;
+    bump(c.rejectedNonRigid);
+    bump(c.nonRigidCurrent);
+    bump(c.nonRigidPrevious);
+    recordNonRigid(record, ownerKey, frame, current, facts.exact, facts.exact);
+    return false;
   }
   if (!visited) {
     const ScaledRigid a = memo.of(current).decomposed;
@@ -399,21 +417,10 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
     countAdmitted(a, b);
     ExclusiveGuard guard(worldTrackLock);
     correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, a.mirrored, current, previous, frame,
-                                &visit);
+                                &visit) &&
+                     correct(memo, current, previous, visit, frame.presentationSerial, out);
   }
   if (!correctionsDue) return false;
-
-  // Corrections: the host's current matrix onto the interpolated one, the host's
-  // previous matrix onto what was presented one frame earlier.
-  const bool changedCurrent = differs(memo, current, visit.presented);
-  const bool changedPrevious = differs(memo, previous, visit.presentedPrevious);
-  if (!(changedCurrent || changedPrevious)) return false;
-  if (!relativePair(memo, current, visit.presented, &out->currentForward, &out->currentInverse) ||
-      !relativePair(memo, previous, visit.presentedPrevious, &out->previousForward, &out->previousInverse)) {
-    return false;
-  }
-  out->presentationSerial = frame.presentationSerial;
-  noteCorrection(visit, frame.presentationSerial);
   if (visit.reflected) bump(c.reflectedAdjusted);
   if (cinematic) bump(c.cinematicAdjusted);
   return true;
