@@ -129,6 +129,14 @@ void BM_hashMatrix3x4Array(benchmark::State& state) {
 }
 BENCHMARK(BM_hashMatrix3x4Array);
 
+void BM_digestMatrix3x4Array(benchmark::State& state) {
+  std::vector<Matrix3x4> from, to;
+  palettes(256, 0.01, &from, &to);
+  for (auto _ : state) benchmark::DoNotOptimize(digestMatrix3x4Array(from.data(), 256));
+  state.SetBytesProcessed(int64_t(state.iterations()) * 256 * 48);
+}
+BENCHMARK(BM_digestMatrix3x4Array);
+
 // The serial bound of FNV-1a: one xor and one multiply per byte, each
 // depending on the last.
 void BM_serialFnvReference(benchmark::State& state) {

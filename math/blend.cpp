@@ -34,6 +34,37 @@ uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count) {
   return fnv1a64(array, static_cast<size_t>(count) * sizeof(Matrix3x4));
 }
 
+namespace {
+
+constexpr uint64_t kDigestMultiplier = 0x9E3779B97F4A7C15ull;  // odd: multiplying is a bijection
+
+// One word into one lane: xor, multiply, fold the high half down (the product
+// alone never carries a high bit downwards, so two flips of one high bit would
+// cancel).
+inline uint64_t digestStep(uint64_t lane, uint64_t word) {
+  lane = (lane ^ word) * kDigestMultiplier;
+  return lane ^ (lane >> 32);
+}
+
+}  // namespace
+
+uint64_t digestMatrix3x4Array(const Matrix3x4* array, uint32_t count) {
+  if (array == nullptr || count == 0) return kFnvStart;
+  constexpr size_t kLanes = 6;  // one lane per word of an entry
+  static_assert(kLanes * sizeof(uint64_t) == sizeof(Matrix3x4), "an entry is one word per lane");
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(array);
+  uint64_t lane[kLanes];
+  for (size_t k = 0; k < kLanes; ++k) lane[k] = kFnvStart + k;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t w[kLanes];
+    std::memcpy(w, bytes + static_cast<size_t>(i) * sizeof(Matrix3x4), sizeof w);
+    for (size_t k = 0; k < kLanes; ++k) lane[k] = digestStep(lane[k], w[k]);
+  }
+  uint64_t h = digestStep(lane[0], static_cast<uint64_t>(count));
+  for (size_t k = 1; k < kLanes; ++k) h = digestStep(h, lane[k]);
+  return h;
+}
+
 bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, Matrix4x4* out) {
   if (!isFiniteDouble(t)) return false;
   const ScaledRigid a = decomposeScaled(from);
@@ -58,6 +89,14 @@ void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t 
 
 bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
   return rigidity_lanes::allRigid<rotation_lanes::Sse2Lanes>(from, to, count);
+}
+
+uint32_t firstNonRigidJointSse2(const Matrix3x4* palette, uint32_t count) {
+  return rigidity_lanes::firstNonRigid<rotation_lanes::Sse2Lanes>(palette, count);
+}
+
+uint32_t firstNonRigidJoint(const Matrix3x4* palette, uint32_t count) {
+  return avxPaletteBlendAvailable() ? firstNonRigidJointAvx(palette, count) : firstNonRigidJointSse2(palette, count);
 }
 
 void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {

@@ -26,3 +26,9 @@ void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out
 // avxPaletteBlendAvailable().
 bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count);
 bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count);
+
+// The index of the first entry below count that fails isRigidMatrix3x4, count
+// when all pass; four joints at a time, each with the scalar verdict.
+uint32_t firstNonRigidJoint(const Matrix3x4* palette, uint32_t count);
+uint32_t firstNonRigidJointSse2(const Matrix3x4* palette, uint32_t count);
+uint32_t firstNonRigidJointAvx(const Matrix3x4* palette, uint32_t count);

@@ -31,6 +31,9 @@ __attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, 
 __attribute__((target("avx"))) bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
   return rigidity_lanes::allRigid<rotation_lanes::AvxLanes>(from, to, count);
 }
+__attribute__((target("avx"))) uint32_t firstNonRigidJointAvx(const Matrix3x4* palette, uint32_t count) {
+  return rigidity_lanes::firstNonRigid<rotation_lanes::AvxLanes>(palette, count);
+}
 // multiplyMatrix4x4 with a whole row of four doubles per register; the sums
 // are formed in the same order, so the product is the same bit for bit.
 __attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {

@@ -83,5 +83,20 @@ CORVANE_LANES_INLINE bool allRigid(const Matrix3x4* from, const Matrix3x4* to, u
   return rigid;
 }
 
+// The index of the first m[i] below count that fails rigidity_core::isRigid,
+// count when every one passes.
+template <class L>
+CORVANE_LANES_INLINE uint32_t firstNonRigid(const Matrix3x4* m, uint32_t count) {
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const int failed = ~rigidBits<L>(m + i) & 0xF;
+    if (failed != 0) return i + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(failed)));
+  }
+  for (; i < count; ++i) {
+    if (!rigidity_core::isRigid(m[i])) return i;
+  }
+  return count;
+}
+
 }  // namespace rigidity_lanes
 }  // namespace

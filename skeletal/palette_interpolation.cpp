@@ -343,14 +343,9 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   copyPalette(content, s.palette, s.padded);
   s.content = content;
 
-  uint32_t nonRigidIndex = kNoNonRigidJoint;
-  for (uint32_t j = 0; j < s.joints; ++j) {
-    if (!isRigidMatrix3x4(s.content[j])) {
-      nonRigidIndex = j;
-      break;
-    }
-  }
-  const bool rigid = nonRigidIndex == kNoNonRigidJoint;
+  const uint32_t firstFailure = firstNonRigidJoint(s.content, s.joints);
+  const bool rigid = firstFailure == s.joints;
+  const uint32_t nonRigidIndex = rigid ? kNoNonRigidJoint : firstFailure;
 
   // The table work under the lock; the blend and its hash after it.
   Matrix3x4 from[kMaxPaletteJoints];
@@ -363,7 +358,7 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   if (step != TableStep::kBlend) return false;
   blendRigidPalette(from, s.content, s.joints, pair.alpha, presentationPalette);
   copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
-  fillUpload(pair.trackId, s, record, serial, hashMatrix3x4Array(presentationPalette, s.joints), pair.alpha, upload);
+  fillUpload(pair.trackId, s, record, serial, digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha, upload);
   return true;
 }
 

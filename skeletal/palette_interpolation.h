@@ -13,7 +13,7 @@ struct PaletteUpload {
   const void* ownerKey;
   uint64_t trackId;
   uint64_t presentationSerial;
-  uint64_t hash;  // hashMatrix3x4Array of the presentation palette over `joints`
+  uint64_t hash;  // digestMatrix3x4Array of the presentation palette over `joints`
   double alpha;
   bool firstPerson;
   bool cinematic;

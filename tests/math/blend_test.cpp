@@ -59,11 +59,23 @@ TEST(Hash, EmptyKnownVectorsAndEverySingleByte) {
       for (size_t i = 0; i < n; ++i) r = (r ^ reinterpret_cast<const unsigned char*>(p.data())[i]) * 0x100000001B3ull;
       return r;
     }());
+  const uint64_t d = digestMatrix3x4Array(p.data(), uint32_t(p.size()));
+  EXPECT_EQ(digestMatrix3x4Array(p.data(), 0), kFnvStart);
+  EXPECT_NE(digestMatrix3x4Array(p.data(), uint32_t(p.size()) - 1), d);
   unsigned char* bytes = reinterpret_cast<unsigned char*>(p.data());
   for (size_t i = 0; i < p.size() * sizeof(Matrix3x4); ++i) {
     bytes[i] ^= 0x01;
     EXPECT_NE(hashMatrix3x4Array(p.data(), uint32_t(p.size())), h) << i;
+    EXPECT_NE(digestMatrix3x4Array(p.data(), uint32_t(p.size())), d) << i;
     bytes[i] ^= 0x01;
+    // Two sign flips in one lane of the digest (one entry apart) must not cancel.
+    if (i % 8 == 7 && i + 48 < p.size() * sizeof(Matrix3x4)) {
+      bytes[i] ^= 0x80;
+      bytes[i + 48] ^= 0x80;
+      EXPECT_NE(digestMatrix3x4Array(p.data(), uint32_t(p.size())), d) << i;
+      bytes[i] ^= 0x80;
+      bytes[i + 48] ^= 0x80;
+    }
   }
   Matrix3x4 negZero{};
   negZero.m[4] = -0.0f;
@@ -360,6 +372,10 @@ TEST(PaletteValidation, EveryPathGivesTheScalarVerdict) {
     (expected ? accepted : refused) += 1;
     for (const auto& validator : validators)
       EXPECT_EQ(validator.second(f.data(), g.data(), count), expected) << validator.first << " trial " << trial;
+    uint32_t firstFailure = 0;
+    while (firstFailure < count && isRigidMatrix3x4(f[firstFailure])) ++firstFailure;
+    EXPECT_EQ(firstNonRigidJointSse2(f.data(), count), firstFailure) << trial;
+    EXPECT_EQ(firstNonRigidJoint(f.data(), count), firstFailure) << trial;
   }
   EXPECT_GT(accepted, 500);
   EXPECT_GT(refused, 1500);

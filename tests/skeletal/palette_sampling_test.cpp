@@ -65,7 +65,7 @@ TEST_F(PaletteSamplingTest, PairTwoHundredthsApartBlendsHalfwayAtOneHundredthAft
   EXPECT_EQ(upload.model, record);
   EXPECT_EQ(upload.ownerKey, recordOwner(record));
   EXPECT_EQ(upload.presentationSerial, latestPresentationSerial.load());
-  EXPECT_EQ(upload.hash, hashMatrix3x4Array(out, 8));
+  EXPECT_EQ(upload.hash, digestMatrix3x4Array(out, 8));
   EXPECT_FALSE(upload.firstPerson);
   EXPECT_FALSE(upload.cinematic);
   for (int j = 0; j < 8; ++j) {

@@ -69,7 +69,7 @@ TEST_F(RepeatedPairTest, PreparesThePublicBlendOfThePair) {
     EXPECT_EQ(std::memcmp(out, expected, sizeof expected), 0) << presentation;
     EXPECT_EQ(std::memcmp(out + kJoints, host + kJoints, (kPadded - kJoints) * sizeof(Matrix3x4)), 0);
     EXPECT_EQ(reinterpret_cast<const unsigned char*>(out + kPadded)[0], 0x5A);
-    EXPECT_EQ(upload.hash, hashMatrix3x4Array(expected, kJoints));
+    EXPECT_EQ(upload.hash, digestMatrix3x4Array(expected, kJoints));
     EXPECT_EQ(upload.model, record);
   }
 }
