@@ -38,16 +38,24 @@ __attribute__((target("avx"))) uint32_t firstNonRigidJointAvx(const Matrix3x4* p
 // are formed in the same order, so the product is the same bit for bit.
 __attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
   __m256d rows[4];
-  for (int k = 0; k < 4; ++k) rows[k] = _mm256_cvtps_pd(_mm_loadu_ps(&b.m[4 * k]));
-  Matrix4x4 product;
-  for (int i = 0; i < 4; ++i) {
-    __m256d sum = _mm256_setzero_pd();
-    for (int k = 0; k < 4; ++k) {
-      sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(static_cast<double>(a.m[4 * i + k])), rows[k]));
-    }
-    _mm_storeu_ps(&product.m[4 * i], _mm256_cvtpd_ps(sum));
+  alignas(32) double left[16];
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; ++k) {
+    rows[k] = _mm256_cvtps_pd(_mm_loadu_ps(&b.m[4 * k]));
+    _mm256_store_pd(&left[4 * k], _mm256_cvtps_pd(_mm_loadu_ps(&a.m[4 * k])));
   }
-  *out = product;
+  // The four rows side by side, each a chain of adds in the order 0, k = 0..3.
+  __m256d sum[4];
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) sum[i] = _mm256_setzero_pd();
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; ++k) {
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) sum[i] = _mm256_add_pd(sum[i], _mm256_mul_pd(_mm256_broadcast_sd(&left[4 * i + k]), rows[k]));
+  }
+  // Every input is read before `out` is written: it may be `a` or `b`.
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) _mm_storeu_ps(&out->m[4 * i], _mm256_cvtpd_ps(sum[i]));
 }
 #pragma GCC pop_options
 

@@ -212,15 +212,16 @@ struct Visit {
 };
 
 // The part of a visit that samples into the track: sampling, the pair checks
-// and the matrix presented for this frame; worldTrackLock held exclusively.
-// True when the corrections are still to be worked out from what `visit` holds.
-bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, const void* classIdentity,
-                const void* asset, bool mirrored, const Matrix4x4& current, const Matrix4x4& previous,
-                const PresentationFrame& frame, Visit* visit) {
+// and the matrix presented for this frame. `track` is the model's track found
+// under the locks (see world_tracks.h); null only under the exclusive hold,
+// where a new one is made. True when the corrections are still to be worked
+// out from what `visit` holds.
+bool visitTrack(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const void* ownerKey,
+                const void* classIdentity, const void* asset, bool mirrored, const Matrix4x4& current,
+                const Matrix4x4& previous, const PresentationFrame& frame, Visit* visit) {
   WorldCounters& c = counters.world;
   const double t = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
-  WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
   if (track == nullptr) {
     track = findWorldTrack(record, ownerKey, serial, true);
     if (track == nullptr) return false;
@@ -232,10 +233,7 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
   }
   if (track->classIdentity != classIdentity || track->asset != asset) {
     // Another model at the same address: a new track in the same slot.
-    const void* model = track->model;
-    std::memset(static_cast<void*>(track), 0, sizeof *track);
-    track->model = model;
-    track->ownerKey = ownerKey;
+    clearWorldTrackContents(track);
     track->id = nextWorldTrackId.fetch_add(1, std::memory_order_relaxed);
     track->firstSerial = serial;
     track->classIdentity = classIdentity;
@@ -324,7 +322,7 @@ bool visitTrack(FactsMemo& memo, const uint8_t* record, const void* ownerKey, co
   return !restHolds || track->restDiffers;
 }
 
-// The correction pairs of a visit, counted in its track; the lock still held.
+// The correction pairs of a visit, counted in its track; the locks still held.
 bool correct(FactsMemo& memo, const Matrix4x4& current, const Matrix4x4& previous, const Visit& visit,
              uint64_t serial, WorldCorrection* out) {
   // Corrections: the host's current matrix onto the interpolated one, the host's
@@ -340,6 +338,21 @@ bool correct(FactsMemo& memo, const Matrix4x4& current, const Matrix4x4& previou
   visit.track->correctedCount += 1;
   visit.track->lastCorrectionSerial = serial;
   return true;
+}
+
+// Runs `body` once with the model's track: under the shared hold and the
+// track's stripe when it exists, else under the exclusive hold with the track
+// as then found (null when there is none yet).
+template <class Body>
+bool withModelTrack(const uint8_t* record, const void* ownerKey, uint64_t serial, Body body) {
+  {
+    SharedGuard table(worldTrackLock);
+    ExclusiveGuard stripe(worldTrackStripe(record, ownerKey));
+    WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
+    if (track != nullptr) return body(track);
+  }
+  ExclusiveGuard table(worldTrackLock);
+  return body(findWorldTrack(record, ownerKey, serial, false));
 }
 
 }  // namespace
@@ -376,20 +389,20 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   // Equal host matrices (a model between two samples): one hold of the lock.
   // When they are the track's rest pair the track knows their decomposition.
   if (sameBits(current, previous)) {
-    ExclusiveGuard guard(worldTrackLock);
-    const WorldTrack* track = findWorldTrack(record, ownerKey, frame.presentationSerial, false);
-    if (track != nullptr && track->restKnown && sameBits(track->restKey, current)) {
-      memo.seed(current, track->restFacts);
-    }
-    const ScaledRigid& facts = memo.of(current).decomposed;
-    if (!facts.ok) {
-      nonRigid = true;
-    } else {
+    correctionsDue = withModelTrack(record, ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
+      if (track != nullptr && track->restKnown && sameBits(track->restKey, current)) {
+        memo.seed(current, track->restFacts);
+      }
+      const ScaledRigid& facts = memo.of(current).decomposed;
+      if (!facts.ok) {
+        nonRigid = true;
+        return false;
+      }
       countAdmitted(facts, facts);
-      correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, facts.mirrored, current, previous,
-                                  frame, &visit) &&
-                       correct(memo, current, previous, visit, frame.presentationSerial, out);
-    }
+      return visitTrack(memo, track, record, ownerKey, classIdentity, asset, facts.mirrored, current, previous,
+                        frame, &visit) &&
+             correct(memo, current, previous, visit, frame.presentationSerial, out);
+    });
     visited = true;
   }
   if (nonRigid) {
@@ -415,10 +428,11 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
       return false;
     }
     countAdmitted(a, b);
-    ExclusiveGuard guard(worldTrackLock);
-    correctionsDue = visitTrack(memo, record, ownerKey, classIdentity, asset, a.mirrored, current, previous, frame,
-                                &visit) &&
-                     correct(memo, current, previous, visit, frame.presentationSerial, out);
+    correctionsDue = withModelTrack(record, ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
+      return visitTrack(memo, track, record, ownerKey, classIdentity, asset, a.mirrored, current, previous, frame,
+                        &visit) &&
+             correct(memo, current, previous, visit, frame.presentationSerial, out);
+    });
   }
   if (!correctionsDue) return false;
   if (visit.reflected) bump(c.reflectedAdjusted);

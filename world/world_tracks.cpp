@@ -1,5 +1,6 @@
 #include "world/world_tracks.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "diagnostics/counters.h"
@@ -7,6 +8,7 @@
 WorldTrack worldTrackTable[kWorldTrackCount];
 NonRigidTrack nonRigidTable[kNonRigidTrackCount];
 SlimLock worldTrackLock;
+SlimLock worldTrackStripes[kWorldTrackStripes];
 std::atomic<uint64_t> nextWorldTrackId{1};
 std::atomic<uint64_t> nextNonRigidTrackId{1};
 
@@ -30,7 +32,7 @@ Track* findTrack(Track* table, uint64_t mask, uint32_t probes, uint64_t start, c
       continue;
     }
     if (slot->model == model && slot->ownerKey == ownerKey) return slot;
-    if (firstStale == nullptr && isStale(slot->lastSeenSerial, serial)) firstStale = slot;
+    if (create && firstStale == nullptr && isStale(slot->lastSeenSerial, serial)) firstStale = slot;
   }
   if (!create) return nullptr;
   Track* slot = firstEmpty != nullptr ? firstEmpty : firstStale;
@@ -58,6 +60,18 @@ uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey) {
   const uint64_t m = address(model);
   const uint64_t o = address(ownerKey);
   return ((((m >> 4) << 6) + 21) + (m >> 6) + (o >> 4)) ^ (m >> 4);
+}
+
+SlimLock& worldTrackStripe(const void* model, const void* ownerKey) {
+  return worldTrackStripes[worldTrackStartIndex(model, ownerKey) & (kWorldTrackStripes - 1)];
+}
+
+void clearWorldTrackContents(WorldTrack* track) {
+  static_assert(offsetof(WorldTrack, model) == 0 && offsetof(WorldTrack, ownerKey) == sizeof(void*) &&
+                    offsetof(WorldTrack, asset) == 2 * sizeof(void*),
+                "the key leads the track");
+  std::memset(reinterpret_cast<uint8_t*>(track) + offsetof(WorldTrack, asset), 0,
+              sizeof(WorldTrack) - offsetof(WorldTrack, asset));
 }
 
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {

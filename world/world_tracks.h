@@ -71,10 +71,17 @@ constexpr uint32_t kNonRigidTrackProbes = 32;
 // A slot not visited for more than this many presented frames may be taken over.
 constexpr uint64_t kTrackStaleSerials = 600;
 
-// Both tables, read or written, only under worldTrackLock held exclusively.
+// Locking. worldTrackLock held exclusively covers both tables whole: taking a
+// slot (a new or stale one), the non-rigid table and every reader of the whole
+// table. A visit of one existing track holds worldTrackLock shared and the
+// stripe lock of its key exclusively: a slot's key fields change only under the
+// exclusive hold, and a track's other fields only under its stripe (or the
+// exclusive hold), so visits of different models run side by side.
+constexpr size_t kWorldTrackStripes = 64;
 extern WorldTrack worldTrackTable[kWorldTrackCount];
 extern NonRigidTrack nonRigidTable[kNonRigidTrackCount];
 extern SlimLock worldTrackLock;
+extern SlimLock worldTrackStripes[kWorldTrackStripes];
 extern std::atomic<uint64_t> nextWorldTrackId;
 extern std::atomic<uint64_t> nextNonRigidTrackId;
 
@@ -82,10 +89,18 @@ extern std::atomic<uint64_t> nextNonRigidTrackId;
 uint64_t worldTrackStartIndex(const void* model, const void* ownerKey);
 uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey);
 
+// The stripe lock of (model, ownerKey)'s track.
+SlimLock& worldTrackStripe(const void* model, const void* ownerKey);
+
 // The track of (model, ownerKey); with `create`, a new one in the first empty,
 // else first stale slot of the sequence (null and capacityMiss when neither).
+// Without `create` it reads only the slots' key fields.
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
 NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
+
+// Empties everything of a track but its key (model, ownerKey), which its slot
+// keeps.
+void clearWorldTrackContents(WorldTrack* track);
 
 // Empties both tables and restarts the ids at 1. Tests only.
 void resetWorldTracksForTests();
