@@ -1,3 +1,4 @@
 #include "diagnostics/counters.h"
 
 Counters counters{};
+Counters counterShards[kCounterShards - 1]{};

@@ -1,13 +1,19 @@
 // Process-wide cumulative event counts, named by their keys in the report lines.
 // Only ever increased by one with an atomic increment; never reset.
+//
+// The renderer threads count the same events thousands of times a frame, so
+// every counter is kept in kCounterShards copies: a thread adds to the copy its
+// thread key selects (threads that share one still count exactly, with the
+// same atomic increment), and a reader adds the copies up. `counters` is the
+// first copy and names every counter; the others lie in counterShards.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
-using Counter = std::atomic<uint64_t>;
+#include "platform/thread_key.h"
 
-inline void bump(Counter& counter) { counter.fetch_add(1, std::memory_order_relaxed); }
-inline uint64_t read(const Counter& counter) { return counter.load(std::memory_order_relaxed); }
+using Counter = std::atomic<uint64_t>;
 
 struct WorldCounters {
   Counter candidates, exactStatic, exactSkinned, eligible, supported, uniformScaled;
@@ -46,10 +52,34 @@ struct SkeletalCounters {
   Counter ownerlessCapacityMiss;  // ownerless.capacityMiss
 };
 
-struct Counters {
+struct alignas(64) Counters {
   WorldCounters world;
   ShadowCounters shadow;
   SkeletalCounters skeletal;
 };
 
+constexpr size_t kCounterShards = 16;
 extern Counters counters;
+extern Counters counterShards[kCounterShards - 1];
+
+namespace counter_shards {
+// The copy of `counter` in shard `shard` (0 is `counters`); a counter outside
+// `counters` has no other copies.
+inline Counter* copyIn(const Counter& counter, size_t shard) {
+  const uintptr_t offset = reinterpret_cast<uintptr_t>(&counter) - reinterpret_cast<uintptr_t>(&counters);
+  if (shard == 0 || offset >= sizeof(Counters)) return const_cast<Counter*>(&counter);
+  return reinterpret_cast<Counter*>(reinterpret_cast<uintptr_t>(&counterShards[shard - 1]) + offset);
+}
+inline size_t shardOfThisThread() { return threadPart(kCounterShards); }
+}  // namespace counter_shards
+
+inline void bump(Counter& counter) {
+  counter_shards::copyIn(counter, counter_shards::shardOfThisThread())->fetch_add(1, std::memory_order_relaxed);
+}
+inline uint64_t read(const Counter& counter) {
+  uint64_t sum = 0;
+  for (size_t shard = 0; shard < kCounterShards; ++shard) {
+    sum += counter_shards::copyIn(counter, shard)->load(std::memory_order_relaxed);
+  }
+  return sum;
+}

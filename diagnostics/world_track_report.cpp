@@ -149,7 +149,7 @@ void reportNonRigidTrackLines(const PresentationFrame& frame) {
   size_t listed = 0;
   uint64_t changedCount = 0;
   {
-    ExclusiveGuard guard(worldTrackLock);
+    ExclusiveGuard guard(nonRigidTrackLock);
     for (NonRigidTrack& t : nonRigidTable) {
       if (t.model == nullptr || t.changeCount == t.reportedChanges) continue;
       ++changedCount;

@@ -2,6 +2,9 @@
 // Zero-initialised storage is an unlocked lock on both, so locks live in static
 // storage without constructors.
 #pragma once
+#include <cstddef>
+
+#include "platform/thread_key.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -26,18 +29,39 @@ inline void lockShared(SlimLock& l) { pthread_rwlock_rdlock(&l.native); }
 inline void unlockShared(SlimLock& l) { pthread_rwlock_unlock(&l.native); }
 #endif
 
+// A reader/writer lock for data that many threads read at once: a reader holds
+// the part its thread selects, a writer every part (in order), so readers on
+// different threads change different cache lines. A thread always selects the
+// same part, so its unlock finds the part it locked.
+constexpr size_t kShardedLockParts = 16;
+struct ShardedLock {
+  struct alignas(64) Part {
+    SlimLock lock;
+  } parts[kShardedLockParts];
+};
+inline void lockShared(ShardedLock& l) { lockShared(l.parts[threadPart(kShardedLockParts)].lock); }
+inline void unlockShared(ShardedLock& l) { unlockShared(l.parts[threadPart(kShardedLockParts)].lock); }
+inline void lockExclusive(ShardedLock& l) {
+  for (ShardedLock::Part& part : l.parts) lockExclusive(part.lock);
+}
+inline void unlockExclusive(ShardedLock& l) {
+  for (size_t i = kShardedLockParts; i-- > 0;) unlockExclusive(l.parts[i].lock);
+}
+
 // Scoped holders, for code paths with several returns.
+template <class Lock>
 struct ExclusiveGuard {
-  explicit ExclusiveGuard(SlimLock& l) : lock(l) { lockExclusive(lock); }
+  explicit ExclusiveGuard(Lock& l) : lock(l) { lockExclusive(lock); }
   ~ExclusiveGuard() { unlockExclusive(lock); }
   ExclusiveGuard(const ExclusiveGuard&) = delete;
   ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-  SlimLock& lock;
+  Lock& lock;
 };
+template <class Lock>
 struct SharedGuard {
-  explicit SharedGuard(SlimLock& l) : lock(l) { lockShared(lock); }
+  explicit SharedGuard(Lock& l) : lock(l) { lockShared(lock); }
   ~SharedGuard() { unlockShared(lock); }
   SharedGuard(const SharedGuard&) = delete;
   SharedGuard& operator=(const SharedGuard&) = delete;
-  SlimLock& lock;
+  Lock& lock;
 };

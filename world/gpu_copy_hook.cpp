@@ -108,16 +108,21 @@ uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, c
   std::memset(&correction, 0, sizeof correction);
   const PresentationFrame frame = copyPresentationFrame();
   if (!frame.timesValid || frame.presentationSerial == 0) return passThrough(outSlot, value, f, block);
-  if (!prepareWorldCorrection(probes, record, frame, &correction)) return passThrough(outSlot, value, f, block);
+  const bool publish = settings.shadowTransforms != 0;
+  MatrixKey known{};
+  if (!prepareWorldCorrection(probes, record, frame, &correction, publish ? &known : nullptr)) {
+    return passThrough(outSlot, value, f, block);
+  }
   copyRecord(recordCopy, record, length);
   if (!rewriteSlotGroup(recordCopy, kCurrentSlots, correction.currentForward, correction.currentInverse) ||
       !rewriteSlotGroup(recordCopy, kPreviousSlots, correction.previousForward, correction.previousInverse)) {
     return passThrough(outSlot, value, f, block);
   }
-  if (settings.shadowTransforms && correction.presentationSerial != 0) {
+  if (publish && correction.presentationSerial != 0) {
     // The key is the host's own current world matrix, as it is now.
     const uint8_t* keyPointer = record + kModelCurrentWorldOffset;
-    const uint64_t key = contentKey(readField<Matrix4x4>(record, kModelCurrentWorldOffset));
+    const Matrix4x4 now = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
+    const uint64_t key = std::memcmp(&now, &known.matrix, sizeof now) == 0 ? known.key : contentKey(now);
     publishShadowCorrection(keyPointer, key, correction.currentForward, correction.presentationSerial);
   }
   const uint64_t result = substitutedCall(outSlot, value, f, block, record, recordCopy);

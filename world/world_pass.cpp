@@ -8,6 +8,7 @@
 #include "math/quaternion.h"
 #include "math/transform.h"
 #include "patch/readable.h"
+#include "world/content_key.h"
 #include "world/identify_model.h"
 #include "world/model_record.h"
 #include "world/world_tracks.h"
@@ -15,18 +16,10 @@
 namespace {
 
 // What one call learned of each distinct matrix it compared, blended or
-// inverted. The functions are pure, so a matrix with the same bytes gets the
-// same answers; within one call the same matrix turns up many times (the host's
+// inverted. Within one call the same matrix turns up many times (the host's
 // current matrix is usually the track's latest sample and often the host's
-// previous one too).
-struct MatrixFacts {
-  Matrix4x4 matrix;
-  ScaledRigid decomposed;
-  Matrix4x4 inverse;
-  bool inverseKnown;
-  bool inverseOk;
-};
-
+// previous one too), and from one call to the next a track's samples and the
+// matrix it presented come back: their facts are kept in the track.
 struct FactsMemo {
   // A call meets at most six distinct matrices: the host's two, the track's
   // two samples (one of them replaced on a new sample), the interpolated one
@@ -34,11 +27,24 @@ struct FactsMemo {
   static constexpr int kCapacity = 8;
   MatrixFacts entries[kCapacity];
   int count = 0;
+  int seeded = 0;
+  WorldTrack* track = nullptr;  // whose kept facts are searched after the call's own
+
+  MatrixFacts* find(const Matrix4x4& m) {
+    for (int i = 0; i < count; ++i) {
+      if (std::memcmp(&entries[i].matrix, &m, sizeof m) == 0) return &entries[i];
+    }
+    // Read the count on every search: a track taken over by another model
+    // during the visit has none.
+    const uint32_t kept = track != nullptr ? track->keptCount : 0;
+    for (uint32_t i = 0; i < kept; ++i) {
+      if (std::memcmp(&track->kept[i].matrix, &m, sizeof m) == 0) return &track->kept[i];
+    }
+    return nullptr;
+  }
 
   MatrixFacts& of(const Matrix4x4& m) {
-    for (int i = 0; i < count; ++i) {
-      if (std::memcmp(&entries[i].matrix, &m, sizeof m) == 0) return entries[i];
-    }
+    if (MatrixFacts* known = find(m)) return *known;
     MatrixFacts& entry = entries[count < kCapacity ? count++ : kCapacity - 1];
     entry.matrix = m;
     entry.decomposed = decomposeScaled(m);
@@ -52,6 +58,7 @@ struct FactsMemo {
     entry.matrix = m;
     entry.decomposed = decomposed;
     entry.inverseKnown = false;
+    seeded = count;
   }
 
   const Matrix4x4* inverseOf(const Matrix4x4& m) {
@@ -63,6 +70,37 @@ struct FactsMemo {
     return entry.inverseOk ? &entry.inverse : nullptr;
   }
 };
+
+bool sameBits(const Matrix4x4& a, const Matrix4x4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Keeps in the track the facts this call worked out for the track's own
+// latest matrices, in the places of kept facts of matrices it no longer has.
+void keepFacts(const FactsMemo& memo, WorldTrack* track) {
+  if (memo.count == memo.seeded) return;  // nothing new
+  const Matrix4x4* wanted[kKeptFacts] = {&track->currentMatrix, &track->previousMatrix, &track->presentedCurrent};
+  bool stays[kKeptFacts] = {};
+  uint32_t kept = track->keptCount;
+  for (uint32_t k = 0; k < kept; ++k) {
+    for (const Matrix4x4* w : wanted) stays[k] = stays[k] || sameBits(track->kept[k].matrix, *w);
+  }
+  for (const Matrix4x4* w : wanted) {
+    bool present = false;
+    for (uint32_t k = 0; k < kept && !present; ++k) present = stays[k] && sameBits(track->kept[k].matrix, *w);
+    if (present) continue;
+    const MatrixFacts* learned = nullptr;
+    for (int i = memo.seeded; i < memo.count && learned == nullptr; ++i) {
+      if (sameBits(memo.entries[i].matrix, *w)) learned = &memo.entries[i];
+    }
+    if (learned == nullptr) continue;
+    uint32_t k = 0;
+    while (k < kept && stays[k]) ++k;
+    if (k == kKeptFacts) continue;
+    if (k == kept) ++kept;
+    track->kept[k] = *learned;
+    stays[k] = true;
+  }
+  track->keptCount = kept;
+}
 
 double translationDistance(const RigidTransform& a, const RigidTransform& b) {
   const double dx = a.translation[0] - b.translation[0];
@@ -127,7 +165,7 @@ void recordNonRigid(const uint8_t* record, const void* ownerKey, const Presentat
                     const Matrix4x4& current, bool exactCurrent, bool exactPrevious) {
   const double t = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
-  ExclusiveGuard guard(worldTrackLock);
+  ExclusiveGuard guard(nonRigidTrackLock);
   NonRigidTrack* track = findNonRigidTrack(record, ownerKey, serial, false);
   if (track == nullptr) {
     track = findNonRigidTrack(record, ownerKey, serial, true);
@@ -154,8 +192,6 @@ void recordNonRigid(const uint8_t* record, const void* ownerKey, const Presentat
   track->currentRigid = exactCurrent;
   track->previousRigid = exactPrevious;
 }
-
-bool sameBits(const Matrix4x4& a, const Matrix4x4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The matrix presented between the track's two samples. When the two samples
 // are the same matrix X, the blend gives the same matrix for every finite
@@ -340,6 +376,16 @@ bool correct(FactsMemo& memo, const Matrix4x4& current, const Matrix4x4& previou
   return true;
 }
 
+// contentKey(current), from the track while its key matrix is `current`.
+void keyOfCurrent(WorldTrack* track, const Matrix4x4& current, MatrixKey* key) {
+  if (track->keyValue == 0 || !sameBits(track->keyMatrix, current)) {
+    track->keyMatrix = current;
+    track->keyValue = contentKey(current);
+  }
+  key->matrix = current;
+  key->key = track->keyValue;
+}
+
 // Runs `body` once with the model's track: under the shared hold and the
 // track's stripe when it exists, else under the exclusive hold with the track
 // as then found (null when there is none yet).
@@ -369,7 +415,7 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
 }
 
 bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, const PresentationFrame& frame,
-                            WorldCorrection* out) {
+                            WorldCorrection* out, MatrixKey* key) {
   WorldCounters& c = counters.world;
   if (!frame.timesValid) return false;
 
@@ -383,56 +429,47 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   const Matrix4x4 previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
   FactsMemo memo;
   Visit visit;
-  bool correctionsDue = false;
-  bool visited = false;
-  bool nonRigid = false;
-  // Equal host matrices (a model between two samples): one hold of the lock.
-  // When they are the track's rest pair the track knows their decomposition.
-  if (sameBits(current, previous)) {
-    correctionsDue = withModelTrack(record, ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
-      if (track != nullptr && track->restKnown && sameBits(track->restKey, current)) {
+  // One hold of the locks per visit. The track knows the facts of its rest
+  // pair and of its latest matrices, which are mostly the host's two.
+  enum class Refusal { kNone, kNonRigid, kParity } refusal = Refusal::kNone;
+  ScaledRigid refused[2];  // the host's two matrices, for a non-rigid refusal
+  const bool correctionsDue = withModelTrack(record, ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
+    if (track != nullptr) {
+      if (track->restKnown && sameBits(current, previous) && sameBits(track->restKey, current)) {
         memo.seed(current, track->restFacts);
       }
-      const ScaledRigid& facts = memo.of(current).decomposed;
-      if (!facts.ok) {
-        nonRigid = true;
-        return false;
-      }
-      countAdmitted(facts, facts);
-      return visitTrack(memo, track, record, ownerKey, classIdentity, asset, facts.mirrored, current, previous,
-                        frame, &visit) &&
-             correct(memo, current, previous, visit, frame.presentationSerial, out);
-    });
-    visited = true;
-  }
-  if (nonRigid) {
-    const ScaledRigid& facts = memo.of(current).decomposed;
-    bump(c.rejectedNonRigid);
-    bump(c.nonRigidCurrent);
-    bump(c.nonRigidPrevious);
-    recordNonRigid(record, ownerKey, frame, current, facts.exact, facts.exact);
-    return false;
-  }
-  if (!visited) {
-    const ScaledRigid a = memo.of(current).decomposed;
-    const ScaledRigid b = memo.of(previous).decomposed;
+      memo.track = track;
+    }
+    const ScaledRigid& a = memo.of(current).decomposed;
+    const ScaledRigid& b = memo.of(previous).decomposed;
     if (!a.ok || !b.ok) {
-      bump(c.rejectedNonRigid);
-      if (!a.ok) bump(c.nonRigidCurrent);
-      if (!b.ok) bump(c.nonRigidPrevious);
-      recordNonRigid(record, ownerKey, frame, current, a.exact, b.exact);
+      refusal = Refusal::kNonRigid;
+      refused[0] = a;
+      refused[1] = b;
       return false;
     }
     if (a.mirrored != b.mirrored) {
-      bump(c.rejectedReflectionParity);
+      refusal = Refusal::kParity;
       return false;
     }
     countAdmitted(a, b);
-    correctionsDue = withModelTrack(record, ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
-      return visitTrack(memo, track, record, ownerKey, classIdentity, asset, a.mirrored, current, previous, frame,
-                        &visit) &&
-             correct(memo, current, previous, visit, frame.presentationSerial, out);
-    });
+    const bool due = visitTrack(memo, track, record, ownerKey, classIdentity, asset, a.mirrored, current, previous,
+                                frame, &visit) &&
+                     correct(memo, current, previous, visit, frame.presentationSerial, out);
+    if (track != nullptr) keepFacts(memo, track);
+    if (due && key != nullptr) keyOfCurrent(visit.track, current, key);
+    return due;
+  });
+  if (refusal == Refusal::kNonRigid) {
+    bump(c.rejectedNonRigid);
+    if (!refused[0].ok) bump(c.nonRigidCurrent);
+    if (!refused[1].ok) bump(c.nonRigidPrevious);
+    recordNonRigid(record, ownerKey, frame, current, refused[0].exact, refused[1].exact);
+    return false;
+  }
+  if (refusal == Refusal::kParity) {
+    bump(c.rejectedReflectionParity);
+    return false;
   }
   if (!correctionsDue) return false;
   if (visit.reflected) bump(c.reflectedAdjusted);

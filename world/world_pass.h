@@ -36,7 +36,13 @@ bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTol
 // True when all four matrices and the serial of `out` are set and the record is
 // to be rewritten; false leaves the host's transforms in use.
 bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& frame, WorldCorrection* out);
-// The same within a hook call that already probed the record.
+// The same within a hook call that already probed the record. With `key`, a
+// call that returns true also fills it with contentKey of the host's current
+// world matrix as the pass read it (kept in the track while that matrix stays).
 struct ReadableRegionMemo;
+struct MatrixKey {
+  Matrix4x4 matrix;
+  uint64_t key;
+};
 bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, const PresentationFrame& frame,
-                            WorldCorrection* out);
+                            WorldCorrection* out, MatrixKey* key = nullptr);

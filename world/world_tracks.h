@@ -10,6 +10,18 @@
 #include "math/types.h"
 #include "platform/locks.h"
 
+// What the world pass learned of one matrix: its decomposition and, once
+// asked for, its inverse. The functions are pure, so the same bytes always get
+// the same answers.
+struct MatrixFacts {
+  Matrix4x4 matrix;
+  ScaledRigid decomposed;
+  Matrix4x4 inverse;
+  bool inverseKnown;
+  bool inverseOk;
+};
+constexpr uint32_t kKeptFacts = 3;
+
 struct WorldTrack {
   const void* model;  // null marks an empty slot
   const void* ownerKey;
@@ -44,6 +56,14 @@ struct WorldTrack {
   Matrix4x4 restKey;
   Matrix4x4 restMatrix;
   ScaledRigid restFacts;  // decomposeScaled(restKey)
+  // The facts of the latest of its own matrices (the samples and the matrix
+  // presented), for the next visit; keptCount entries are valid.
+  MatrixFacts kept[kKeptFacts];
+  uint32_t keptCount;
+  // contentKey(keyMatrix) when keyValue is not 0 (the last current matrix
+  // whose key a shadow publication asked for).
+  Matrix4x4 keyMatrix;
+  uint64_t keyValue;
 };
 
 struct NonRigidTrack {
@@ -71,17 +91,18 @@ constexpr uint32_t kNonRigidTrackProbes = 32;
 // A slot not visited for more than this many presented frames may be taken over.
 constexpr uint64_t kTrackStaleSerials = 600;
 
-// Locking. worldTrackLock held exclusively covers both tables whole: taking a
-// slot (a new or stale one), the non-rigid table and every reader of the whole
-// table. A visit of one existing track holds worldTrackLock shared and the
-// stripe lock of its key exclusively: a slot's key fields change only under the
-// exclusive hold, and a track's other fields only under its stripe (or the
-// exclusive hold), so visits of different models run side by side.
+// Locking. worldTrackLock held exclusively covers the world table whole: taking
+// a slot (a new or stale one) and every reader of the whole table. A visit of
+// one existing track holds worldTrackLock shared and the stripe lock of its key
+// exclusively: a slot's key fields change only under the exclusive hold, and a
+// track's other fields only under its stripe (or the exclusive hold), so visits
+// of different models run side by side. The non-rigid table has its own lock.
 constexpr size_t kWorldTrackStripes = 64;
 extern WorldTrack worldTrackTable[kWorldTrackCount];
 extern NonRigidTrack nonRigidTable[kNonRigidTrackCount];
-extern SlimLock worldTrackLock;
+extern ShardedLock worldTrackLock;
 extern SlimLock worldTrackStripes[kWorldTrackStripes];
+extern SlimLock nonRigidTrackLock;
 extern std::atomic<uint64_t> nextWorldTrackId;
 extern std::atomic<uint64_t> nextNonRigidTrackId;
 

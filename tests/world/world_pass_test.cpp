@@ -245,7 +245,7 @@ TEST_F(WorldPassTest, NonRigidModelIsFollowedInItsOwnTable) {
   EXPECT_EQ(read(counters.world.nonRigidPrevious), previous);
 
   auto nonRigidTrack = [&] {
-    ExclusiveGuard guard(worldTrackLock);
+    ExclusiveGuard guard(nonRigidTrackLock);
     NonRigidTrack* t = findNonRigidTrack(record, readOwner(), 0, false);
     return t != nullptr ? *t : NonRigidTrack{};
   };
