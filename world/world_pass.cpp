@@ -240,10 +240,11 @@ bool sampleDiffers(FactsMemo& memo, const WorldTrack* track, const Matrix4x4& a,
 }
 
 // What the sampling part of a visit hands over to the corrections.
+// `presentedPrevious` is the track's own, valid while the locks are held.
 struct Visit {
   WorldTrack* track;
   Matrix4x4 presented;
-  Matrix4x4 presentedPrevious;
+  const Matrix4x4* presentedPrevious;
   bool reflected;
 };
 
@@ -333,7 +334,7 @@ bool visitTrack(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const
   // Interpolate, extrapolating at most kMaxExtrapolation past the latest sample.
   const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
   const double alpha = (std::fmax(target, p) - p) / dt;
-  Matrix4x4 interpolated;
+  Matrix4x4& interpolated = visit->presented;
   if (!interpolateOnTrack(memo, track, from, to, alpha, &interpolated)) {
     bump(c.rejectedReflectionParity);
     return dropPair(track);
@@ -347,8 +348,7 @@ bool visitTrack(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const
   }
 
   visit->track = track;
-  visit->presented = interpolated;
-  visit->presentedPrevious = track->presentedPrevious;
+  visit->presentedPrevious = &track->presentedPrevious;
   visit->reflected = track->reflected;
   // A model at rest whose host matrices are the rest pair's and whose presented
   // matrices are the rest matrix: both comparisons are the one already made.
@@ -364,10 +364,10 @@ bool correct(FactsMemo& memo, const Matrix4x4& current, const Matrix4x4& previou
   // Corrections: the host's current matrix onto the interpolated one, the host's
   // previous matrix onto what was presented one frame earlier.
   const bool changedCurrent = differs(memo, current, visit.presented);
-  const bool changedPrevious = differs(memo, previous, visit.presentedPrevious);
+  const bool changedPrevious = differs(memo, previous, *visit.presentedPrevious);
   if (!(changedCurrent || changedPrevious)) return false;
   if (!relativePair(memo, current, visit.presented, &out->currentForward, &out->currentInverse) ||
-      !relativePair(memo, previous, visit.presentedPrevious, &out->previousForward, &out->previousInverse)) {
+      !relativePair(memo, previous, *visit.presentedPrevious, &out->previousForward, &out->previousInverse)) {
     return false;
   }
   out->presentationSerial = serial;
