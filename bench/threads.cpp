@@ -38,7 +38,7 @@ void resetSkeletalTablesForTests();
 namespace {
 
 using LockFn = int (*)(pthread_rwlock_t*);
-LockFn realWrlock, realRdlock, realUnlock;
+LockFn realWrlock, realRdlock, realTryWrlock, realTryRdlock, realUnlock;
 std::atomic<bool> timingLocks{false};
 
 struct LockTimes {
@@ -47,6 +47,7 @@ struct LockTimes {
   int64_t exclusive;  // exclusive acquisitions
   const pthread_rwlock_t* held;
   int64_t heldSince;
+  int64_t triedSince;  // first failed try of the acquisition under way, or 0
 };
 thread_local LockTimes lockTimes;
 
@@ -58,14 +59,23 @@ int64_t nowNs() {
 [[gnu::constructor]] void findRealLocks() {
   realWrlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_wrlock"));
   realRdlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_rdlock"));
+  realTryWrlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_trywrlock"));
+  realTryRdlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_tryrdlock"));
   realUnlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_unlock"));
 }
 
-int timedAcquire(LockFn real, pthread_rwlock_t* lock, bool exclusive) {
+// A busy lock is tried a few times before the thread waits for it: the wait
+// runs from the first failed try to the acquisition.
+int timedAcquire(LockFn real, pthread_rwlock_t* lock, bool exclusive, bool attempt = false) {
   if (!timingLocks.load(std::memory_order_relaxed)) return real(lock);
-  const int64_t start = nowNs();
+  const int64_t start = lockTimes.triedSince != 0 ? lockTimes.triedSince : nowNs();
   const int result = real(lock);
   const int64_t acquired = nowNs();
+  if (attempt && result != 0) {
+    if (lockTimes.triedSince == 0) lockTimes.triedSince = start;
+    return result;
+  }
+  lockTimes.triedSince = 0;
   lockTimes.waitNs += acquired - start;
   if (exclusive) {
     ++lockTimes.exclusive;
@@ -79,6 +89,12 @@ int timedAcquire(LockFn real, pthread_rwlock_t* lock, bool exclusive) {
 
 extern "C" int pthread_rwlock_wrlock(pthread_rwlock_t* lock) noexcept { return timedAcquire(realWrlock, lock, true); }
 extern "C" int pthread_rwlock_rdlock(pthread_rwlock_t* lock) noexcept { return timedAcquire(realRdlock, lock, false); }
+extern "C" int pthread_rwlock_trywrlock(pthread_rwlock_t* lock) noexcept {
+  return timedAcquire(realTryWrlock, lock, true, true);
+}
+extern "C" int pthread_rwlock_tryrdlock(pthread_rwlock_t* lock) noexcept {
+  return timedAcquire(realTryRdlock, lock, false, true);
+}
 extern "C" int pthread_rwlock_unlock(pthread_rwlock_t* lock) noexcept {
   if (lockTimes.held == lock) {  // the hooks never nest their locks
     lockTimes.heldNs += nowNs() - lockTimes.heldSince;

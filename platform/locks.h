@@ -2,6 +2,8 @@
 // Zero-initialised storage is an unlocked lock on both, so locks live in static
 // storage without constructors.
 #pragma once
+#include <emmintrin.h>
+
 #include <cstddef>
 
 #include "platform/thread_key.h"
@@ -14,20 +16,43 @@
 struct SlimLock {
   SRWLOCK native = SRWLOCK_INIT;
 };
-inline void lockExclusive(SlimLock& l) { AcquireSRWLockExclusive(&l.native); }
+inline bool tryLockExclusive(SlimLock& l) { return TryAcquireSRWLockExclusive(&l.native) != 0; }
+inline bool tryLockShared(SlimLock& l) { return TryAcquireSRWLockShared(&l.native) != 0; }
+inline void waitLockExclusive(SlimLock& l) { AcquireSRWLockExclusive(&l.native); }
+inline void waitLockShared(SlimLock& l) { AcquireSRWLockShared(&l.native); }
 inline void unlockExclusive(SlimLock& l) { ReleaseSRWLockExclusive(&l.native); }
-inline void lockShared(SlimLock& l) { AcquireSRWLockShared(&l.native); }
 inline void unlockShared(SlimLock& l) { ReleaseSRWLockShared(&l.native); }
 #else
 #include <pthread.h>
 struct SlimLock {
   pthread_rwlock_t native = PTHREAD_RWLOCK_INITIALIZER;
 };
-inline void lockExclusive(SlimLock& l) { pthread_rwlock_wrlock(&l.native); }
+inline bool tryLockExclusive(SlimLock& l) { return pthread_rwlock_trywrlock(&l.native) == 0; }
+inline bool tryLockShared(SlimLock& l) { return pthread_rwlock_tryrdlock(&l.native) == 0; }
+inline void waitLockExclusive(SlimLock& l) { pthread_rwlock_wrlock(&l.native); }
+inline void waitLockShared(SlimLock& l) { pthread_rwlock_rdlock(&l.native); }
 inline void unlockExclusive(SlimLock& l) { pthread_rwlock_unlock(&l.native); }
-inline void lockShared(SlimLock& l) { pthread_rwlock_rdlock(&l.native); }
 inline void unlockShared(SlimLock& l) { pthread_rwlock_unlock(&l.native); }
 #endif
+
+// Every hold in the hook bodies is short, and a thread that waits for a lock
+// sleeps in the system (under Wine, a round trip through its server costs tens
+// of microseconds): a busy lock is tried again a little while first.
+constexpr int kLockSpins = 64;
+inline void lockExclusive(SlimLock& l) {
+  for (int i = 0; i < kLockSpins; ++i) {
+    if (tryLockExclusive(l)) return;
+    _mm_pause();
+  }
+  waitLockExclusive(l);
+}
+inline void lockShared(SlimLock& l) {
+  for (int i = 0; i < kLockSpins; ++i) {
+    if (tryLockShared(l)) return;
+    _mm_pause();
+  }
+  waitLockShared(l);
+}
 
 // A reader/writer lock for data that many threads read at once: a reader holds
 // the part its thread selects, a writer every part (in order), so readers on
