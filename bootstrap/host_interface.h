@@ -70,6 +70,8 @@ constexpr uint64_t kModelJointsOffset = 0x1FE0;
 constexpr uint64_t kModelAssetOffset = 0x1FE8;
 constexpr uint64_t kModelPaletteOffset = 0x1FF8;
 constexpr uint64_t kModelPaddedJointsOffset = 0x2000;
+// The padded joint count occupies the low 24 bits of its 32-bit field.
+constexpr uint32_t kPaddedJointsMask = 0x00FFFFFFu;
 
 // Shadow caster lists.
 constexpr uint64_t kCasterEntrySize = 48;

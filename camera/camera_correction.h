@@ -1,11 +1,12 @@
 // The first-person correction: what the camera logic changed in this frame, as
 // a forward transform (host camera -> presented camera) and its inverse.
 #pragma once
+#include "camera/update_camera.h"
 #include "math/types.h"
 
-// Same limits as the camera logic's jumps between samples.
-constexpr double kMaxCorrectionDistance = 5.0;
-constexpr double kMaxCorrectionAngle = 45.0;
+// A correction never exceeds what one step between camera samples may.
+constexpr double kMaxCorrectionDistance = kMaxJumpDistance;
+constexpr double kMaxCorrectionAngle = kMaxJumpAngle;
 
 // The camera's world matrix: axes as columns, origin (narrowed to 32-bit) as
 // translation.

@@ -16,6 +16,23 @@ struct CameraCorrection {
   uint64_t cameraSerial;
 };
 
+// Rules of the host's clock shared by everything that interpolates between two
+// samples (the camera, the world pass and the skeletons), in host clock units.
+constexpr double kSampleTimeTolerance = 1e-7;  // sample times closer than this are one sample
+constexpr double kMaxSampleGap = 0.05;         // samples further apart are not interpolated between
+// An interpolation factor is kept within [kMinAlpha, kMaxAlpha] (a NaN stays NaN).
+constexpr double kMinAlpha = -0.25;
+constexpr double kMaxAlpha = 2.0;
+inline double clampAlpha(double alpha) {
+  if (alpha >= kMaxAlpha) alpha = kMaxAlpha;
+  if (alpha < kMinAlpha) alpha = kMinAlpha;
+  return alpha;
+}
+
+// A track's slot (world or skeletal) not visited for more than this many
+// presented frames may be taken over by another model.
+constexpr uint64_t kTrackStaleSerials = 600;
+
 struct PresentationFrame {
   double presentationTime;
   double sampleTime;

@@ -68,11 +68,11 @@ void interpolateView(void* destination, const void* source) {
 
   const double sampleTime = clock.sampleTime;
   if (!cameraHistory.valid || cameraHistory.sourceView != source ||
-      cameraHistory.currentSampleTime - kTimeTolerance > sampleTime)
+      cameraHistory.currentSampleTime - kSampleTimeTolerance > sampleTime)
     return resetHistory(source, sampleTime, pose);
 
-  if (sampleTime > cameraHistory.currentSampleTime + kTimeTolerance) {
-    if (sampleTime - cameraHistory.currentSampleTime > kMaxSampleInterval ||
+  if (sampleTime > cameraHistory.currentSampleTime + kSampleTimeTolerance) {
+    if (sampleTime - cameraHistory.currentSampleTime > kMaxSampleGap ||
         originDistance(pose, cameraHistory.current) > kMaxJumpDistance ||
         rotationAngleDegrees(cameraHistory.current, pose) > kMaxJumpAngle)
       return resetHistory(source, sampleTime, pose);
@@ -80,10 +80,9 @@ void interpolateView(void* destination, const void* source) {
   }
 
   const double dt = cameraHistory.currentSampleTime - cameraHistory.previousSampleTime;
-  if (dt <= kTimeTolerance || dt > kMaxSampleInterval) return;
+  if (dt <= kSampleTimeTolerance || dt > kMaxSampleGap) return;
   double alpha = (clock.presentationTime - cameraHistory.previousSampleTime) / dt;
-  if (alpha >= kMaxFrameAlpha) alpha = kMaxFrameAlpha;
-  if (alpha < kMinFrameAlpha) alpha = kMinFrameAlpha;
+  alpha = clampAlpha(alpha);
   frameAlpha = alpha;
 
   const RigidTransform& from = cameraHistory.previous;

@@ -5,15 +5,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "camera/frame_state.h"
 #include "math/types.h"
 
-// Camera interpolation limits.
-constexpr double kTimeTolerance = 1e-7;      // same sample, clock going back, minimum interval
-constexpr double kMaxSampleInterval = 0.05;  // larger gaps reset or suppress interpolation
-constexpr double kMaxJumpDistance = 5.0;     // host world units between consecutive samples
-constexpr double kMaxJumpAngle = 45.0;       // degrees between consecutive samples
-constexpr double kMinFrameAlpha = -0.25;
-constexpr double kMaxFrameAlpha = 2.0;
+// Camera interpolation limits; the clock's own (same sample, largest gap, the
+// factor's range) are in camera/frame_state.h.
+constexpr double kMaxJumpDistance = 5.0;  // host world units between consecutive samples
+constexpr double kMaxJumpAngle = 45.0;    // degrees between consecutive samples
 
 constexpr int kVirtualKeyF10 = 0x79;
 constexpr uint16_t kKeyDownBit = 0x8000;

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "math/types.h"
+#include "platform/platform.h"
 
 // Reads the fuzzer's bytes front to back; zeros once they run out.
 struct FuzzInput {
@@ -39,7 +40,6 @@ Matrix3x4 fuzzMatrix3x4(FuzzInput& in);
 Matrix4x4 inverseOfRigid(const Matrix4x4& m);
 
 // Arena: kArenaPages pages, read-write unless a call made them inaccessible.
-constexpr size_t kPageSize = 4096;
 constexpr size_t kArenaPages = 512;
 constexpr size_t kArenaSize = kArenaPages * kPageSize;
 

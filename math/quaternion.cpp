@@ -5,7 +5,6 @@
 #include "math/rotation_core.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 }
 
 Quaternion normalizeQuaternion(const Quaternion& q) { return rotation_core::normalize(q); }

@@ -2,6 +2,8 @@
 #pragma once
 #include "math/types.h"
 
+constexpr double kPi = 3.141592653589793;
+
 Quaternion normalizeQuaternion(const Quaternion& q);
 Quaternion quaternionFromMatrix3x4(const Matrix3x4& m);
 // A rotation block of nine floats read in row order (element 3r + c).

@@ -13,7 +13,7 @@ bool siteMatches(const PatchSite& site) {
 }
 
 void* allocateTrampoline(const PatchSite& site) {
-  void* page = platform.allocatePages(nullptr, kStubPageSize);
+  void* page = platform.allocatePages(nullptr, kPageSize);
   if (page == nullptr) return nullptr;
   const uint64_t resume = reinterpret_cast<uint64_t>(siteAddress(site)) + site.length;
   buildTrampoline(static_cast<uint8_t*>(page), site.expected, site.length, resume);
@@ -22,5 +22,5 @@ void* allocateTrampoline(const PatchSite& site) {
 }
 
 void releaseStub(void* stub) {
-  if (stub != nullptr) platform.releasePages(stub, kStubPageSize);
+  if (stub != nullptr) platform.releasePages(stub, kPageSize);
 }

@@ -4,8 +4,6 @@
 
 #include "patch/patch_sites.h"
 
-constexpr uint32_t kStubPageSize = 4096;
-
 uint8_t* siteAddress(const PatchSite& site);
 // True when the host holds the site's expected bytes.
 bool siteMatches(const PatchSite& site);

@@ -15,7 +15,7 @@ uintptr_t alignUp(uintptr_t value, uintptr_t alignment) {
 void* allocateRelayNear(uintptr_t site) {
   SystemLimits limits{};
   platform.systemLimits(&limits);
-  const uintptr_t granularity = limits.allocationGranularity != 0 ? limits.allocationGranularity : kRelayPageSize;
+  const uintptr_t granularity = limits.allocationGranularity != 0 ? limits.allocationGranularity : kPageSize;
 
   uintptr_t low = site > kRelayWindow ? site - kRelayWindow : 0;
   if (low < limits.lowestAddress) low = limits.lowestAddress;
@@ -33,9 +33,9 @@ void* allocateRelayNear(uintptr_t site) {
       // search never goes below where it stands.
       const uintptr_t from = region.base > current ? region.base : current;
       const uintptr_t candidate = alignUp(from, granularity);
-      if (candidate != 0 && candidate < regionEnd && candidate + kRelayPageSize > candidate &&
-          candidate + kRelayPageSize <= high) {
-        void* page = platform.allocatePages(reinterpret_cast<void*>(candidate), kRelayPageSize);
+      if (candidate != 0 && candidate < regionEnd && candidate + kPageSize > candidate &&
+          candidate + kPageSize <= high) {
+        void* page = platform.allocatePages(reinterpret_cast<void*>(candidate), kPageSize);
         if (page != nullptr) return page;
       }
     }

@@ -5,7 +5,6 @@
 // The window searched around a call site: 0x70000000 (1.75 GiB) either side,
 // well inside the +-2 GiB reach of rel32, clipped to the application range.
 constexpr uintptr_t kRelayWindow = 0x70000000;
-constexpr uintptr_t kRelayPageSize = 4096;
 
 // Walks the address space upward from the window's low end and commits the
 // first allocation-granularity-aligned page that starts a free region's first

@@ -14,6 +14,9 @@
 #define CORVANE_HOSTCALL __attribute__((ms_abi))
 #endif
 
+// The page: the unit of protection and of the smallest allocation.
+constexpr uintptr_t kPageSize = 4096;
+
 // Memory states and protections, with the values the Windows API uses.
 constexpr uint32_t kMemCommit = 0x1000;
 constexpr uint32_t kMemReserve = 0x2000;

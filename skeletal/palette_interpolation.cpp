@@ -13,14 +13,11 @@
 #include "patch/readable.h"
 #include "skeletal/skeletal_tracks.h"
 #include "skeletal/skinned_record.h"
+#include "world/identify_model.h"
+#include "world/model_record.h"
 
 namespace {
 
-constexpr float kFirstPersonDepthMin = 0.0f;    // exclusive
-constexpr float kFirstPersonDepthMax = 100.0f;  // exclusive
-constexpr float kWorldDepthTolerance = 1e-6f;
-constexpr uint32_t kCinematicJointLimit = 64;
-constexpr double kPi = 3.141592653589793;
 
 SkeletalCounters& c = counters.skeletal;
 
@@ -56,7 +53,7 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
 
   const float depth = readRecordField<float>(record, kModelDepthValueOffset);
   const bool finiteDepth = isFiniteFloat(depth);
-  const bool firstPerson = finiteDepth && depth > kFirstPersonDepthMin && depth < kFirstPersonDepthMax;
+  const bool firstPerson = finiteDepth && depth > 0.0f && depth < kFirstPersonDepthLimit;
   const bool worldDepth = finiteDepth && std::fabs(depth) <= kWorldDepthTolerance;
   if (firstPerson && !settings.firstPersonSkeletons) {
     bump(c.rejectedFirstPersonDisabled);
@@ -96,7 +93,7 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   } else if (firstPerson) {
     out->ownerKey = asset;
     bump(c.ownerFallbackFirstPerson);
-  } else if (settings.cinematicSkeletons && joints <= kCinematicJointLimit) {
+  } else if (settings.cinematicSkeletons && joints <= kMaxCinematicJoints) {
     out->cinematic = true;
     out->ownerKey = asset;
     bump(c.cinematicEligible);
@@ -183,7 +180,7 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
     track.currentTime = t;
     track.hasReference = true;
     track.pairReady = false;
-  } else if (rigid && n > 0 && gap > kSampleTimeTolerance && gap <= kMaxPairGap) {
+  } else if (rigid && n > 0 && gap > kSampleTimeTolerance && gap <= kMaxSampleGap) {
     if (!changedSample) {
       track.previousTime = track.currentTime;
       track.currentTime = t;
@@ -219,8 +216,7 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
 
 double blendFactor(const SkeletalTrack& track, double span, double presentationTime) {
   double alpha = (presentationTime - track.previousTime) / span;
-  if (alpha >= kMaxAlpha) alpha = kMaxAlpha;
-  if (alpha < kMinAlpha) alpha = kMinAlpha;
+  alpha = clampAlpha(alpha);
   return alpha;
 }
 
@@ -229,7 +225,7 @@ double blendFactor(const SkeletalTrack& track, double span, double presentationT
 // dropped and counted).
 bool readyPairFactor(SkeletalTrack& track, double presentationTime, double* alpha) {
   const double span = track.currentTime - track.previousTime;
-  if (!(span > kSampleTimeTolerance && span <= kMaxPairGap)) return false;
+  if (!(span > kSampleTimeTolerance && span <= kMaxSampleGap)) return false;
   *alpha = blendFactor(track, span, presentationTime);
   if (isFiniteDouble(*alpha)) return true;
   track.pairReady = false;
@@ -246,7 +242,7 @@ bool repeatsReadyPair(const SkeletalTrack& track, double t, bool rigid, uint64_t
   if (t < track.currentTime - kSampleTimeTolerance) return false;
   if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return false;
   const double span = track.currentTime - track.previousTime;
-  if (!(span > kSampleTimeTolerance && span <= kMaxPairGap)) return false;
+  if (!(span > kSampleTimeTolerance && span <= kMaxSampleGap)) return false;
   const double alpha = blendFactor(track, span, presentationTime);
   if (!isFiniteDouble(alpha)) return false;  // the full path counts the refusal
   *alphaOut = alpha;

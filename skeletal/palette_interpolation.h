@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "camera/frame_state.h"
 #include "math/types.h"
 
 // What a prepared presentation palette stands for; read by the hook and by
@@ -20,11 +21,8 @@ struct PaletteUpload {
 };
 
 // Blend limits of a pair.
-constexpr double kMaxPairGap = 0.05;
 constexpr double kMaxJointTravel = 16.0;
 constexpr double kMaxJointTurnDegrees = 90.0;
-constexpr double kMinAlpha = -0.25;
-constexpr double kMaxAlpha = 2.0;
 
 // Samples the record's palette into its track and, when a pair is ready, writes
 // the blended palette (its first `padded` entries) into `presentationPalette`.

@@ -17,11 +17,7 @@ constexpr uint32_t kSkeletalTrackSlots = 1024;
 constexpr uint32_t kSkeletalTrackProbes = 32;
 constexpr uint32_t kOwnerlessTrackSlots = 512;
 constexpr uint32_t kOwnerlessTrackProbes = 24;
-// A slot not seen for more than this many presented frames may be taken over.
-constexpr uint64_t kTrackStaleSerials = 600;
 constexpr uint32_t kNoNonRigidJoint = 0xFFFFFFFFu;
-// Sample times closer together than this are the same sample time.
-constexpr double kSampleTimeTolerance = 1e-7;
 
 struct SkeletalTrack {
   const void* model;     // key, first half; null: the slot is empty

@@ -18,5 +18,3 @@ inline void writeRecordField(uint8_t* record, uint64_t offset, T value) {
   std::memcpy(record + offset, &value, sizeof value);
 }
 
-// The padded joint count occupies the low 24 bits of its 32-bit field.
-constexpr uint32_t kPaddedJointsMask = 0x00FFFFFFu;

@@ -19,7 +19,6 @@ extern ObservedVtable observedVtables[kObservedVtableCount];
 constexpr uint32_t kMaxModelJoints = 256;
 constexpr uint32_t kJointPadding = 8;
 constexpr uint32_t kMaxCinematicJoints = 64;
-constexpr uint32_t kPaddedJointsMask = 0xFFFFFF;
 // World models carry a depth value of 0, within this tolerance.
 constexpr double kWorldDepthTolerance = 1e-6;
 

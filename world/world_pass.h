@@ -16,8 +16,6 @@ struct WorldCorrection {
 };
 
 // Tolerances of the world pass, host clock units and host distance units.
-constexpr double kSampleTimeTolerance = 1e-7;
-constexpr double kMaxSampleGap = 0.05;
 constexpr double kMaxExtrapolation = 0.008333334;
 constexpr double kUnitScaleTolerance = 1e-4;
 constexpr double kSameDistanceTolerance = 1e-4;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "camera/frame_state.h"
 #include "math/transform.h"
 #include "math/types.h"
 #include "platform/locks.h"
@@ -88,8 +89,6 @@ constexpr uint32_t kWorldTrackProbes = 64;
 constexpr size_t kNonRigidTrackCount = 1024;
 constexpr uint64_t kNonRigidTrackMask = kNonRigidTrackCount - 1;
 constexpr uint32_t kNonRigidTrackProbes = 32;
-// A slot not visited for more than this many presented frames may be taken over.
-constexpr uint64_t kTrackStaleSerials = 600;
 
 // Locking. worldTrackLock held exclusively covers the world table whole: taking
 // a slot (a new or stale one) and every reader of the whole table. A visit of

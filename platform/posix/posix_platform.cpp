@@ -71,7 +71,6 @@ bool startThread(ThreadProc proc) {
 
 uint32_t currentProcessId() { return static_cast<uint32_t>(getpid()); }
 
-constexpr uintptr_t kPageSize = 4096;
 
 void systemLimits(SystemLimits* out) {
   out->lowestAddress = 0x10000;
