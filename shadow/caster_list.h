@@ -35,8 +35,8 @@ struct ShadowScratch {
 
 // This thread's scratch, zero when first handed out; null when none can be had.
 ShadowScratch* shadowScratchForThisThread();
-// The platform's thread slot that holds each thread's scratch, claimed by the
-// first call.
+// How far the claim of the platform's thread slot that holds each thread's
+// scratch has come; the first proxy call claims it.
 enum SlotState : uint32_t { kSlotNone, kSlotClaiming, kSlotReady, kSlotFailed };
 extern std::atomic<uint32_t> slotState;
 
