@@ -10,6 +10,7 @@
 #include "bootstrap/install.h"
 #include "bootstrap/settings.h"
 #include "camera/telemetry.h"
+#include "camera/test_seam.h"
 #include "camera/update_camera.h"
 #include "diagnostics/report_schedule.h"
 #include "patch/hooks.h"

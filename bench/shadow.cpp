@@ -11,6 +11,7 @@
 #include "patch/hooks.h"
 #include "platform/platform.h"
 #include "shadow/publication.h"
+#include "shadow/test_seam.h"
 #include "world/content_key.h"
 
 namespace {

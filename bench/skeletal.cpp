@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "skeletal/palette_interpolation.h"
 #include "skeletal/skeletal_tracks.h"
+#include "skeletal/test_seam.h"
 
 namespace {
 

@@ -26,12 +26,11 @@
 #include "patch/hooks.h"
 #include "platform/platform.h"
 #include "shadow/publication.h"
+#include "shadow/test_seam.h"
 #include "skeletal/palette_interpolation.h"
+#include "skeletal/test_seam.h"
 #include "world/model_record.h"
-
-// world_tracks.h and skeletal_tracks.h cannot share a translation unit.
-void resetWorldTracksForTests();
-void resetSkeletalTablesForTests();
+#include "world/test_seam.h"
 
 // --- Lock timing -----------------------------------------------------------
 

@@ -5,12 +5,9 @@
 #include "bootstrap/host_interface.h"
 #include "patch/readable.h"
 
-namespace {
-
-// The record behind the clock pointer that was last found readable. The host
-// keeps one clock for the life of a session, so the probe runs only when the
-// pointer changes, never on an ordinary frame.
 const uint8_t* verifiedClock = nullptr;
+
+namespace {
 
 bool isReadableClock(const uint8_t* record) {
   return isReadableRange(record, sizeof(uint64_t)) &&
@@ -43,5 +40,3 @@ HostClock readHostClock() {
   clock.sampleTime = readTime(record, kClockSampleTimeOffset);
   return clock;
 }
-
-void forgetVerifiedClockForTests() { verifiedClock = nullptr; }

@@ -12,5 +12,7 @@ struct HostClock {
 // Reads the clock as the host holds it now; both times are 0.0 when absent.
 HostClock readHostClock();
 
-// Tests only: probe the next clock pointer again, as after load.
-void forgetVerifiedClockForTests();
+// The record behind the clock pointer that was last found readable. The host
+// keeps one clock for the life of a session, so the probe runs only when the
+// pointer changes, never on an ordinary frame.
+extern const uint8_t* verifiedClock;

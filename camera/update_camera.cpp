@@ -105,13 +105,3 @@ void UpdateCamera(void* destination, const void* source) {
   if (!cameraEnabled) return;
   interpolateView(destination, source);
 }
-
-void resetCameraStateForTests() {
-  cameraHistory = CameraHistory{};
-  cameraEnabled = true;
-  f10WasDown = false;
-  frameAlpha = std::numeric_limits<double>::quiet_NaN();
-  frameCapState.store(kFrameCapPending);
-  mouseState.store(kMousePending);
-  forgetVerifiedClockForTests();
-}

@@ -41,6 +41,3 @@ extern std::atomic<int32_t> mouseState;
 void UpdateCamera(void* destination, const void* source);
 // The frame cap and mouse-sensitivity halves, each settling at most once.
 void ApplyEngineSettings();
-
-// Tests only: history, F10 and settling states as after load.
-void resetCameraStateForTests();

@@ -11,8 +11,3 @@ bool claimReport(std::atomic<uint64_t>& next, const PresentationFrame& frame) {
   if (frame.presentationSerial < due) return false;
   return next.compare_exchange_strong(due, frame.presentationSerial + kReportInterval);
 }
-
-void resetReportSchedulesForTests() {
-  nextWorldReport.store(kFirstReportSerial);
-  nextSkeletalReport.store(kFirstReportSerial);
-}

@@ -12,6 +12,3 @@ extern std::atomic<uint64_t> nextSkeletalReport;
 // True for the one caller that claims this frame's report of the kind; only
 // frames with valid times can be due.
 bool claimReport(std::atomic<uint64_t>& next, const PresentationFrame& frame);
-
-// Tests only: both schedules as after load.
-void resetReportSchedulesForTests();

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "bootstrap/host_interface.h"
+#include "camera/test_seam.h"
 #include "camera/update_camera.h"
 #include "fuzz/fuzz_host.h"
 #include "patch/hooks.h"

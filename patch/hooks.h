@@ -25,9 +25,6 @@ extern std::atomic<void*> shadowTrampolines[2];
 // The view-copy Relay; used by installCameraHook only.
 extern std::atomic<void*> viewCopyRelay;
 
-// Tests only: forgets every stub pointer (the stubs themselves are not freed).
-void resetHookPointersForTests();
-
 // Hook bodies, each with the signature of the host function it stands for.
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4);
 uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, const uint8_t* block);

@@ -2,6 +2,7 @@
 // copied, with matched casters pointing at corrected transforms, all in the
 // calling thread's scratch.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,8 +35,10 @@ struct ShadowScratch {
 
 // This thread's scratch, zero when first handed out; null when none can be had.
 ShadowScratch* shadowScratchForThisThread();
-// Forgets the claimed thread slot, so that the next call claims one anew. Tests only.
-void resetShadowScratchSlotForTests();
+// How far the claim of the platform's thread slot that holds each thread's
+// scratch has come; the first proxy call claims it.
+enum SlotState : uint32_t { kSlotNone, kSlotClaiming, kSlotReady, kSlotFailed };
+extern std::atomic<uint32_t> slotState;
 
 // Fills `header` (given zeroed) with the substitute list and returns true when at
 // least one caster got a corrected transform; false leaves the host's list in use.

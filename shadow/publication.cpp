@@ -6,16 +6,15 @@
 #include "platform/locks.h"
 #include "world/content_key.h"
 
+SlimLock shadowPublicationLock;
+ShadowSlot pointerTable[kShadowSlotCount];
+ShadowSlot contentTable[kShadowSlotCount];
+
 namespace {
 
 constexpr uint64_t kSlotMask = kShadowSlotCount - 1;
 constexpr uint64_t kPointerSpread = 0xC15;
 constexpr uint64_t kContentMix = 0xFF51AFD7ED558CCDull;
-
-// Both tables, under one lock: exclusive to publish, shared to look up.
-SlimLock shadowPublicationLock;
-ShadowSlot pointerTable[kShadowSlotCount];
-ShadowSlot contentTable[kShadowSlotCount];
 
 bool isFresh(const ShadowSlot& slot, uint64_t serial) { return slot.serial + kShadowFreshSerials >= serial; }
 bool isStale(const ShadowSlot& slot, uint64_t serial) { return slot.serial + kShadowStaleSerials < serial; }
@@ -116,10 +115,4 @@ bool findShadowCorrectionHeld(const void* transform, uint64_t key, uint64_t seri
   *correction = candidate->correction;
   bump(counters.shadow.matchesContent);
   return true;
-}
-
-void resetShadowPublicationForTests() {
-  ExclusiveGuard guard(shadowPublicationLock);
-  std::memset(static_cast<void*>(pointerTable), 0, sizeof pointerTable);
-  std::memset(static_cast<void*>(contentTable), 0, sizeof contentTable);
 }

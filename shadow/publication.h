@@ -20,6 +20,12 @@ constexpr uint64_t kShadowFreshSerials = 2;
 // A slot this many serials old may be taken by another publication.
 constexpr uint64_t kShadowStaleSerials = 600;
 
+// Both tables, under one lock: exclusive to publish, shared to look up.
+struct SlimLock;
+extern SlimLock shadowPublicationLock;
+extern ShadowSlot pointerTable[kShadowSlotCount];
+extern ShadowSlot contentTable[kShadowSlotCount];
+
 // Slot of probe `i` in the pointer-keyed and the content-keyed table.
 uint32_t shadowPointerSlot(const void* keyPointer, uint32_t i);
 uint32_t shadowContentSlot(uint64_t key, uint32_t j);

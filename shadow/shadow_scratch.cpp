@@ -7,10 +7,10 @@
 #include "platform/platform.h"
 #include "shadow/caster_list.h"
 
+std::atomic<uint32_t> slotState{kSlotNone};
+
 namespace {
 
-enum SlotState : uint32_t { kSlotNone, kSlotClaiming, kSlotReady, kSlotFailed };
-std::atomic<uint32_t> slotState{kSlotNone};
 uint32_t slotIndex = 0;  // written once before slotState becomes kSlotReady
 
 bool scratchSlot(uint32_t* index) {
@@ -36,8 +36,6 @@ bool scratchSlot(uint32_t* index) {
 void* const kNoScratch = reinterpret_cast<void*>(uintptr_t{1});
 
 }  // namespace
-
-void resetShadowScratchSlotForTests() { slotState.store(kSlotNone); }
 
 ShadowScratch* shadowScratchForThisThread() {
   uint32_t index;

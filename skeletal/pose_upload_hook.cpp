@@ -11,10 +11,10 @@
 #include "skeletal/palette_interpolation.h"
 #include "skeletal/skinned_record.h"
 
-namespace {
-
 std::atomic<uint32_t> firstPersonApplied{0};
 std::atomic<uint32_t> worldApplied{0};  // shared by world and cinematic skeletons
+
+namespace {
 
 bool claimOnce(std::atomic<uint32_t>& flag) {
   uint32_t expected = 0;
@@ -116,9 +116,4 @@ uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value) {
   if (forced) countForced(upload);
   logAppliedOnce(upload);
   return result;
-}
-
-void resetPoseUploadOnceFlagsForTests() {
-  firstPersonApplied.store(0);
-  worldApplied.store(0);
 }

@@ -1,6 +1,7 @@
 // The skinned-pose upload hook: the host uploads a blended palette in place of
 // its own for the duration of its synchronous upload call.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "patch/hooks.h"
@@ -8,5 +9,6 @@
 // Bits of `paletteFlags` that the forced retry clears.
 constexpr uint8_t kForcedRetryFlagMask = 0xF9;
 
-// Tests only: lets the once-only "Applied" lines be logged again.
-void resetPoseUploadOnceFlagsForTests();
+// Set by the first upload that logs its scope's once-only "Applied" line.
+extern std::atomic<uint32_t> firstPersonApplied;
+extern std::atomic<uint32_t> worldApplied;

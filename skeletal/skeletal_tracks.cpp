@@ -144,9 +144,3 @@ void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4
     track->changes += 1;
   }
 }
-
-void resetSkeletalTablesForTests() {
-  ExclusiveGuard guard(skeletalTableLock);
-  std::memset(skeletalTracks, 0, sizeof skeletalTracks);
-  std::memset(ownerlessTracks, 0, sizeof ownerlessTracks);
-}

@@ -115,6 +115,3 @@ void recordNonRigidJoint(const Matrix3x4& joint, SkeletalTrack& track, uint32_t 
 // Samples a skinned model that cannot be interpolated. Takes the lock itself.
 void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4* palette, uint32_t joints,
                            uint32_t padded, int8_t pending, const PresentationFrame& frame);
-
-// Tests only: empties both tables (ids keep counting).
-void resetSkeletalTablesForTests();

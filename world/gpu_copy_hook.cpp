@@ -18,10 +18,10 @@
 #include "world/rewrite.h"
 #include "world/world_pass.h"
 
-namespace {
-
 std::atomic<uint32_t> firstPersonLogged{0};
 std::atomic<uint32_t> worldLogged{0};
+
+namespace {
 
 bool claimOnce(std::atomic<uint32_t>& flag) {
   uint32_t expected = 0;
@@ -53,11 +53,6 @@ void copyRecord(uint8_t* recordCopy, const uint8_t* record, uint64_t length) {
 bool isFirstPersonDepth(float depth) { return isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit; }
 
 }  // namespace
-
-void resetGpuCopyLogFlagsForTests() {
-  firstPersonLogged.store(0);
-  worldLogged.store(0);
-}
 
 uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, const uint8_t* block) {
   const bool firstPerson = settings.stabilizeFirstPersonHands != 0;

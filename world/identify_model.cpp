@@ -28,13 +28,6 @@ void noteObservedVtable(uint64_t rva) {
   }
 }
 
-void resetObservedVtablesForTests() {
-  for (ObservedVtable& entry : observedVtables) {
-    entry.vtableRva.store(0);
-    entry.count.store(0);
-  }
-}
-
 bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void** classIdentity, const void** asset,
                         bool* cinematic) {
   ReadableRegionMemo probes;

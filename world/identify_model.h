@@ -35,4 +35,3 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
 // Counts `rva` in its entry, or claims the first empty one; dropped when all
 // eight hold other classes. Lock-free.
 void noteObservedVtable(uint64_t rva);
-void resetObservedVtablesForTests();

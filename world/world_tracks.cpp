@@ -12,21 +12,13 @@ SlimLock worldTrackStripes[kWorldTrackStripes];
 SlimLock nonRigidTrackLock;
 std::atomic<uint64_t> nextWorldTrackId{1};
 std::atomic<uint64_t> nextNonRigidTrackId{1};
+SlotKey worldTrackKeys[kWorldTrackCount];
 
 namespace {
 
 uint64_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
 bool isStale(uint64_t lastSeenSerial, uint64_t serial) { return lastSeenSerial + kTrackStaleSerials < serial; }
-
-// The key of every world slot, apart from the tracks, so that a probe walk
-// reads 16 bytes a slot instead of a line of a 700-byte track. Kept equal to
-// each slot's (model, ownerKey): written with them, under the exclusive hold.
-struct SlotKey {
-  const void* model;
-  const void* ownerKey;
-};
-SlotKey worldTrackKeys[kWorldTrackCount];
 
 // The probe walk shared by both tables; `keys`, when given, mirrors the slots' keys.
 template <typename Track>
@@ -96,14 +88,4 @@ WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t ser
 NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
   return findTrack(nonRigidTable, static_cast<SlotKey*>(nullptr), kNonRigidTrackMask, kNonRigidTrackProbes, nonRigidTrackStartIndex(model, ownerKey),
                    model, ownerKey, serial, create, counters.world.nonRigidCapacityMiss, nextNonRigidTrackId);
-}
-
-void resetWorldTracksForTests() {
-  ExclusiveGuard guard(worldTrackLock);
-  ExclusiveGuard nonRigidGuard(nonRigidTrackLock);
-  std::memset(static_cast<void*>(worldTrackTable), 0, sizeof worldTrackTable);
-  std::memset(static_cast<void*>(worldTrackKeys), 0, sizeof worldTrackKeys);
-  std::memset(static_cast<void*>(nonRigidTable), 0, sizeof nonRigidTable);
-  nextWorldTrackId.store(1);
-  nextNonRigidTrackId.store(1);
 }

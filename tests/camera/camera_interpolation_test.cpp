@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "camera/test_seam.h"
 #include "camera/update_camera.h"
 #include "tests/support/camera_fixture.h"
 

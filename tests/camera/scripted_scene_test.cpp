@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bootstrap/settings.h"
+#include "camera/test_seam.h"
 #include "camera/update_camera.h"
 #include "patch/hooks.h"
 #include "platform/platform.h"

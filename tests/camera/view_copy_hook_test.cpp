@@ -11,6 +11,7 @@
 #include "camera/update_camera.h"
 #include "diagnostics/report_schedule.h"
 #include "bootstrap/settings.h"
+#include "diagnostics/test_seam.h"
 #include "math/transform.h"
 #include "patch/hooks.h"
 #include "tests/support/camera_fixture.h"

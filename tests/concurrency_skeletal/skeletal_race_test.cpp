@@ -15,6 +15,7 @@
 #include "diagnostics/track_reports.h"
 #include "patch/hooks.h"
 #include "skeletal/skeletal_tracks.h"
+#include "skeletal/test_seam.h"
 #include "tests/support/library_dir.h"
 #include "tests/support/skinned_host.h"
 

@@ -18,17 +18,16 @@
 #include "bootstrap/host_interface.h"
 #include "bootstrap/settings.h"
 #include "camera/frame_state.h"
-#include "camera/update_camera.h"
+#include "camera/test_seam.h"
 #include "diagnostics/counters.h"
-#include "diagnostics/report_schedule.h"
+#include "diagnostics/test_seam.h"
 #include "diagnostics/track_reports.h"
 #include "patch/hooks.h"
 #include "platform/locks.h"
+#include "skeletal/test_seam.h"
 #include "tests/support/library_dir.h"
+#include "world/test_seam.h"
 #include "world/world_tracks.h"
-
-// From skeletal/skeletal_tracks.h, whose constants clash with the world table's.
-void resetSkeletalTablesForTests();
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "shadow/caster_list.h"
 #include "shadow/publication.h"
+#include "shadow/test_seam.h"
 #include "tests/support/caster_lists.h"
 #include "tests/support/library_dir.h"
 #include "tests/support/model_host.h"

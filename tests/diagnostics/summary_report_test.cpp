@@ -10,6 +10,7 @@
 #include "diagnostics/counters.h"
 #include "diagnostics/report_schedule.h"
 #include "diagnostics/reports.h"
+#include "diagnostics/test_seam.h"
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"
 

@@ -8,20 +8,18 @@
 #include <string>
 
 #include "bootstrap/settings.h"
-#include "camera/update_camera.h"
-#include "diagnostics/report_schedule.h"
+#include "camera/test_seam.h"
+#include "diagnostics/test_seam.h"
 #include "patch/hooks.h"
 #include "platform/platform.h"
-#include "shadow/publication.h"
-#include "tests/model_scene/skeletal_reset.h"
+#include "shadow/test_seam.h"
+#include "skeletal/test_seam.h"
 #include "tests/standin/model_scene_drive.h"
 #include "tests/standin/standin_casters.h"
 #include "tests/standin/standin_palettes.h"
 #include "tests/support/library_dir.h"
 #include "tests/support/native_standin.h"
-#include "world/gpu_copy_hook.h"
-#include "world/identify_model.h"
-#include "world/world_tracks.h"
+#include "world/test_seam.h"
 
 namespace {
 
@@ -44,7 +42,8 @@ class ModelSceneTest : public ::testing::Test {
     resetCameraStateForTests();
     resetWorldTracksForTests();
     resetObservedVtablesForTests();
-    resetSkeletalStateForSceneTests();
+    resetSkeletalTablesForTests();
+    resetPoseUploadOnceFlagsForTests();
     resetShadowPublicationForTests();
     resetReportSchedulesForTests();
     resetGpuCopyLogFlagsForTests();

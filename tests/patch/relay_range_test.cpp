@@ -8,6 +8,7 @@
 
 #include "bootstrap/host_interface.h"
 #include "patch/hooks.h"
+#include "patch/test_seam.h"
 #include "tests/patch/fake_address_space.h"
 #include "tests/support/library_dir.h"
 

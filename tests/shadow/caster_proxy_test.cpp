@@ -10,6 +10,7 @@
 #include "patch/hooks.h"
 #include "shadow/caster_list.h"
 #include "shadow/publication.h"
+#include "shadow/test_seam.h"
 #include "tests/support/caster_lists.h"
 #include "tests/support/model_host.h"
 #include "world/content_key.h"

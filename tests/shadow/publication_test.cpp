@@ -6,6 +6,7 @@
 
 #include "diagnostics/counters.h"
 #include "shadow/publication.h"
+#include "shadow/test_seam.h"
 #include "tests/support/model_host.h"
 #include "world/content_key.h"
 

@@ -15,6 +15,7 @@
 #include "skeletal/palette_interpolation.h"
 #include "skeletal/pose_upload_hook.h"
 #include "skeletal/skeletal_tracks.h"
+#include "skeletal/test_seam.h"
 #include "tests/skeletal/reference_blend.h"
 #include "tests/support/library_dir.h"
 #include "tests/support/skinned_host.h"

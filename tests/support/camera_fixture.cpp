@@ -4,7 +4,7 @@
 
 #include "bootstrap/install.h"
 #include "bootstrap/settings.h"
-#include "camera/update_camera.h"
+#include "camera/test_seam.h"
 #include "patch/hooks.h"
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"

@@ -1,7 +1,7 @@
 #include "tests/support/native_standin.h"
 
 #include "bootstrap/host_interface.h"
-#include "patch/hooks.h"
+#include "patch/test_seam.h"
 #include "platform/platform.h"
 #include "tests/standin/posix_image.h"
 #include "tests/standin/standin_host.h"

@@ -13,7 +13,7 @@
 #include "shadow/publication.h"
 #include "tests/support/library_dir.h"
 #include "tests/support/model_host.h"
-#include "world/gpu_copy_hook.h"
+#include "world/test_seam.h"
 #include "world/world_tracks.h"
 
 namespace {

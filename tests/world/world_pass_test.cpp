@@ -9,6 +9,7 @@
 #include "bootstrap/settings.h"
 #include "diagnostics/counters.h"
 #include "tests/support/model_host.h"
+#include "world/test_seam.h"
 #include "world/world_pass.h"
 #include "world/world_tracks.h"
 

@@ -12,6 +12,7 @@
 #include "tests/support/library_dir.h"
 #include "tests/support/model_host.h"
 #include "world/identify_model.h"
+#include "world/test_seam.h"
 #include "world/world_tracks.h"
 
 namespace {

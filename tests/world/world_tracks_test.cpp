@@ -9,6 +9,7 @@
 #include "tests/support/model_host.h"
 #include "world/content_key.h"
 #include "world/identify_model.h"
+#include "world/test_seam.h"
 #include "world/world_tracks.h"
 
 namespace {

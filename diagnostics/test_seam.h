@@ -1,0 +1,5 @@
+// For the tests only: not part of corvane.dll (diagnostics/test_seam.cpp is built into the test programs).
+#pragma once
+
+// Both report schedules as after load.
+void resetReportSchedulesForTests();

@@ -1,0 +1,5 @@
+// For the tests only: not part of corvane.dll (patch/test_seam.cpp is built into the test programs).
+#pragma once
+
+// Forgets every stub pointer (the stubs themselves are not freed).
+void resetHookPointersForTests();
