@@ -2,10 +2,25 @@
 // build: RVAs from its load address and offsets into its records.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // Load address of the host's main module; every RVA is added to it. Written once
 // by the install worker before any hook exists.
 extern uint8_t* hostBase;
+
+// A field of one of the host's records, already probed readable. Host records
+// carry no alignment promise, so every field goes through memcpy.
+template <typename T>
+inline T readField(const uint8_t* record, uint64_t offset) {
+  T value;
+  std::memcpy(&value, record + offset, sizeof value);
+  return value;
+}
+
+template <typename T>
+inline void writeField(uint8_t* record, uint64_t offset, T value) {
+  std::memcpy(record + offset, &value, sizeof value);
+}
 
 template <typename T = uint8_t>
 inline T* hostAddress(uint64_t rva) {

@@ -12,7 +12,6 @@
 #include "fuzz/fuzz_host.h"
 #include "math/blend.h"
 #include "patch/hooks.h"
-#include "skeletal/skinned_record.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ uint64_t CORVANE_HOSTCALL hostPoseUpload(uint8_t* record, uint64_t value) {
   if (call > 1) fail("host called more than twice");
   // Only a substituted call can be checked further: a pass-through hands the
   // host whatever the caller had.
-  const void* palette = readRecordField<const void*>(record, kModelPaletteOffset);
+  const void* palette = readField<const void*>(record, kModelPaletteOffset);
   if (palette != expected.hostPalette) {
     // The substitute must hold the padded entries the host reads.
     const auto* entries = static_cast<const Matrix3x4*>(palette);
@@ -79,11 +78,11 @@ void oneCall(FuzzInput& in) {
   const void* identity = classMode < 200 ? hostAddress(kSkinnedModelClassRva)
                          : classMode < 230 ? hostAddress(kStaticModelClassRva)
                                            : reinterpret_cast<const void*>(in.u64());
-  writeRecordField(record, 0, identity);
+  writeField(record, 0, identity);
 
   const uint8_t depthMode = in.byte();
   const float depth = depthMode < 90 ? 0.0f : depthMode < 180 ? 2.0f : fuzzFloat(in);
-  writeRecordField(record, kModelDepthValueOffset, depth);
+  writeField(record, kModelDepthValueOffset, depth);
 
   const uint8_t jointMode = in.byte();
   uint32_t joints = 1 + in.byte() % 80;
@@ -95,8 +94,8 @@ void oneCall(FuzzInput& in) {
     joints = kMaxPaletteJoints - (jointMode & 1);
     padded = kMaxPaletteJoints;
   }
-  writeRecordField(record, kModelJointsOffset, joints);
-  writeRecordField(record, kModelPaddedJointsOffset, padded);
+  writeField(record, kModelJointsOffset, joints);
+  writeField(record, kModelPaddedJointsOffset, padded);
 
   auto* palette = reinterpret_cast<Matrix3x4*>(arena() + (kPaletteFirstPage * kPageSize) + slot * kPaletteStride +
                                                (in.byte() % 4) * 16);
@@ -104,17 +103,17 @@ void oneCall(FuzzInput& in) {
                                                                           : kMaxPaletteJoints;
   buildPalette(in, palette, slot, built);
   const void* paletteField = fuzzPointer(in, palette);
-  writeRecordField(record, kModelPaletteOffset, paletteField);
+  writeField(record, kModelPaletteOffset, paletteField);
 
   uint8_t* asset = arena() + kAssetPage * kPageSize + slot * 16;
-  writeRecordField(record, kModelAssetOffset, fuzzPointer(in, asset));
+  writeField(record, kModelAssetOffset, fuzzPointer(in, asset));
   const uint8_t ownerMode = in.byte();
   const void* owner = ownerMode < 100 ? static_cast<const void*>(asset + 8 + slot * 64)
                       : ownerMode < 180 ? nullptr
                                         : fuzzPointer(in, nullptr);
-  writeRecordField(record, kModelOwnerOffset, owner);
-  writeRecordField<int8_t>(record, kModelUploadPendingOffset, static_cast<int8_t>(in.byte() % 3));
-  writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, in.byte());
+  writeField(record, kModelOwnerOffset, owner);
+  writeField<int8_t>(record, kModelUploadPendingOffset, static_cast<int8_t>(in.byte() % 3));
+  writeField<uint8_t>(record, kModelPaletteFlagsOffset, in.byte());
 
   uint8_t* handed = static_cast<uint8_t*>(const_cast<void*>(fuzzPointer(in, record)));
   protectSomeArenaPages(in, 0, kAssetPage + 1);

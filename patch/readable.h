@@ -3,7 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// True only if all `length` bytes at `address` lie in one committed region whose
+// True only if `address` is not null, the `length` (> 0) bytes from it do not
+// wrap the address space, and all of them lie in one committed region whose
 // protection allows reading (and is not a guard page). Nothing is cached.
 bool isReadableRange(const void* address, size_t length);
 

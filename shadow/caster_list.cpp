@@ -32,7 +32,7 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
   bump(c.proxyCalls);
   // The header itself is host memory too: probe it before reading the count.
   ReadableRegionMemo probes;
-  if (list == nullptr || !isReadableRange(probes, list, kCasterListHeaderSize)) return false;
+  if (!isReadableRange(probes, list, kCasterListHeaderSize)) return false;
   const auto* listBytes = static_cast<const uint8_t*>(list);
   const uint8_t* entries;
   uint64_t countWord;  // the count in its low 24 bits, then host data

@@ -12,21 +12,12 @@
 #include "math/transform.h"
 #include "patch/readable.h"
 #include "skeletal/skeletal_tracks.h"
-#include "skeletal/skinned_record.h"
 #include "world/identify_model.h"
 #include "world/model_record.h"
 
 namespace {
 
-
 SkeletalCounters& c = counters.skeletal;
-
-// Non-null, not wrapping the address space, and readable throughout.
-bool probeRange(ReadableRegionMemo& probes, const void* address, uint64_t length) {
-  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
-  if (begin == 0 || begin + length < begin) return false;
-  return isReadableRange(probes, address, length);
-}
 
 // What one call learned about the record before the table is touched.
 struct SkinnedSample {
@@ -44,14 +35,14 @@ struct SkinnedSample {
 bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   ReadableRegionMemo probes;
   bump(c.calls);
-  if (!probeRange(probes, record, kSkinnedModelRecordLength)) {
+  if (!isReadableRange(probes, record, kSkinnedModelRecordLength)) {
     bump(c.rejectedLayout);
     return false;
   }
-  if (readRecordField<const void*>(record, 0) != hostAddress(kSkinnedModelClassRva)) return false;
+  if (readField<const void*>(record, 0) != hostAddress(kSkinnedModelClassRva)) return false;
   bump(c.exactSkinned);
 
-  const float depth = readRecordField<float>(record, kModelDepthValueOffset);
+  const float depth = readField<float>(record, kModelDepthValueOffset);
   const bool finiteDepth = isFiniteFloat(depth);
   const bool firstPerson = finiteDepth && depth > 0.0f && depth < kFirstPersonDepthLimit;
   const bool worldDepth = finiteDepth && std::fabs(depth) <= kWorldDepthTolerance;
@@ -64,18 +55,18 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
     return false;
   }
 
-  const void* asset = readRecordField<const void*>(record, kModelAssetOffset);
-  const void* owner = readRecordField<const void*>(record, kModelOwnerOffset);
-  const auto* palette = readRecordField<const Matrix3x4*>(record, kModelPaletteOffset);
-  const uint32_t joints = readRecordField<uint32_t>(record, kModelJointsOffset);
-  const uint32_t padded = readRecordField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
-  const int8_t pending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
+  const void* asset = readField<const void*>(record, kModelAssetOffset);
+  const void* owner = readField<const void*>(record, kModelOwnerOffset);
+  const auto* palette = readField<const Matrix3x4*>(record, kModelPaletteOffset);
+  const uint32_t joints = readField<uint32_t>(record, kModelJointsOffset);
+  const uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
+  const int8_t pending = readField<int8_t>(record, kModelUploadPendingOffset);
   // The palette is read as an array of float matrices, which needs float alignment.
   const bool aligned = reinterpret_cast<uintptr_t>(palette) % alignof(Matrix3x4) == 0;
-  const bool layoutOk = probeRange(probes, asset, 8) && palette != nullptr && aligned && joints >= 1 &&
+  const bool layoutOk = isReadableRange(probes, asset, 8) && palette != nullptr && aligned && joints >= 1 &&
                         joints <= kMaxPaletteJoints &&
                         padded == ((joints + 7) & ~7u) && padded >= 1 && padded <= kMaxPaletteJoints &&
-                        probeRange(probes, palette, uint64_t{padded} * sizeof(Matrix3x4));
+                        isReadableRange(probes, palette, uint64_t{padded} * sizeof(Matrix3x4));
   if (!layoutOk) {
     bump(c.rejectedLayout);
     return false;
@@ -87,7 +78,7 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   out->padded = padded;
   out->firstPerson = firstPerson;
   out->cinematic = false;
-  if (probeRange(probes, owner, 8)) {
+  if (isReadableRange(probes, owner, 8)) {
     if (worldDepth && !settings.worldSkeletons) return false;
     out->ownerKey = owner;
   } else if (firstPerson) {

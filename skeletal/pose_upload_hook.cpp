@@ -3,23 +3,18 @@
 #include <atomic>
 #include <cstring>
 
+#include "bootstrap/host_interface.h"
 #include "bootstrap/log.h"
 #include "bootstrap/settings.h"
 #include "diagnostics/counters.h"
 #include "math/blend.h"
 #include "platform/locks.h"
 #include "skeletal/palette_interpolation.h"
-#include "skeletal/skinned_record.h"
 
 std::atomic<uint32_t> firstPersonApplied{0};
 std::atomic<uint32_t> worldApplied{0};  // shared by world and cinematic skeletons
 
 namespace {
-
-bool claimOnce(std::atomic<uint32_t>& flag) {
-  uint32_t expected = 0;
-  return flag.compare_exchange_strong(expected, 1, std::memory_order_relaxed);
-}
 
 void countForced(const PaletteUpload& upload) {
   SkeletalCounters& c = counters.skeletal;
@@ -71,22 +66,22 @@ void releaseRecord(const uint8_t* record) {
 // forced retry); the record gets the host's own values back on every path.
 uint64_t substitutedUpload(PoseUploadFunction host, uint8_t* record, uint64_t value, const Matrix3x4* palette,
                            bool* forced) {
-  const int8_t savedPending = readRecordField<int8_t>(record, kModelUploadPendingOffset);
-  const void* savedPalette = readRecordField<const void*>(record, kModelPaletteOffset);
-  const uint8_t savedFlags = readRecordField<uint8_t>(record, kModelPaletteFlagsOffset);
-  writeRecordField<const void*>(record, kModelPaletteOffset, palette);
+  const int8_t savedPending = readField<int8_t>(record, kModelUploadPendingOffset);
+  const void* savedPalette = readField<const void*>(record, kModelPaletteOffset);
+  const uint8_t savedFlags = readField<uint8_t>(record, kModelPaletteFlagsOffset);
+  writeField<const void*>(record, kModelPaletteOffset, palette);
 
   uint64_t result = host(record, value);
   *forced = false;
   if (result == 0) {
-    writeRecordField<int8_t>(record, kModelUploadPendingOffset, 1);
-    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags & kForcedRetryFlagMask);
+    writeField<int8_t>(record, kModelUploadPendingOffset, 1);
+    writeField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags & kForcedRetryFlagMask);
     result = host(record, value);
-    writeRecordField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags);
-    writeRecordField<int8_t>(record, kModelUploadPendingOffset, savedPending);
+    writeField<uint8_t>(record, kModelPaletteFlagsOffset, savedFlags);
+    writeField<int8_t>(record, kModelUploadPendingOffset, savedPending);
     *forced = result != 0;
   }
-  writeRecordField<const void*>(record, kModelPaletteOffset, savedPalette);
+  writeField<const void*>(record, kModelPaletteOffset, savedPalette);
   return result;
 }
 

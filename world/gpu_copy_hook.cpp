@@ -23,11 +23,6 @@ std::atomic<uint32_t> worldLogged{0};
 
 namespace {
 
-bool claimOnce(std::atomic<uint32_t>& flag) {
-  uint32_t expected = 0;
-  return flag.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
-}
-
 uint64_t passThrough(void** outSlot, uint64_t value, float f, const uint8_t* block) {
   return gpuCopyTrampoline.load(std::memory_order_acquire)(outSlot, value, f, block);
 }
@@ -61,17 +56,16 @@ uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, c
     return passThrough(outSlot, value, f, block);
   }
   ReadableRegionMemo probes;
-  if (block == nullptr || !rangeFits(block, kModelRefBlockSize) || !isReadableRange(probes, block, kModelRefBlockSize)) {
+  if (!isReadableRange(probes, block, kModelRefBlockSize)) {
     return passThrough(outSlot, value, f, block);
   }
   const uint8_t* record = readField<const uint8_t*>(block, kModelRefRecordOffset);
-  if (record == nullptr || !rangeFits(record, kModelRecordLength) ||
-      !isReadableRange(probes, record, kModelRecordLength)) {
+  if (!isReadableRange(probes, record, kModelRecordLength)) {
     return passThrough(outSlot, value, f, block);
   }
   const void* classIdentity = readField<const void*>(record, 0);
   const uint64_t length = modelRecordLength(classIdentity);
-  if (!rangeFits(record, length) || !isReadableRange(probes, record, length)) {
+  if (!isReadableRange(probes, record, length)) {
     return passThrough(outSlot, value, f, block);
   }
 

@@ -40,9 +40,7 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
   *cinematic = false;
   *asset = nullptr;
   bump(c.candidates);
-  if (record == nullptr || !rangeFits(record, kModelRecordLength) || !isReadableRange(probes, record, kModelRecordLength)) {
-    return false;
-  }
+  if (!isReadableRange(probes, record, kModelRecordLength)) return false;
   const void* identity = readField<const void*>(record, 0);
   *classIdentity = identity;
 
@@ -54,12 +52,10 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
   } else if (skinned) {
     bump(c.exactSkinned);
     if (!((settings.worldTransforms && settings.worldSkeletons) || settings.cinematicTransforms)) return false;
-    if (!rangeFits(record, kSkinnedModelRecordLength) || !isReadableRange(probes, record, kSkinnedModelRecordLength)) {
-      return false;
-    }
+    if (!isReadableRange(probes, record, kSkinnedModelRecordLength)) return false;
     const void* assetPointer = readField<const void*>(record, kModelAssetOffset);
     *asset = assetPointer;
-    if (assetPointer == nullptr || !isReadableRange(probes, assetPointer, 8)) return false;
+    if (!isReadableRange(probes, assetPointer, 8)) return false;
     joints = readField<uint32_t>(record, kModelJointsOffset);
     if (joints < 1 || joints > kMaxModelJoints) return false;
     const uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;

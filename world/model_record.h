@@ -35,16 +35,4 @@ inline uint64_t modelRecordLength(const void* classIdentity) {
   return classIdentity == skinnedModelClass() ? kSkinnedModelRecordLength : kModelRecordLength;
 }
 
-// True when `length` bytes from `address` stay below the top of the address space.
-inline bool rangeFits(const void* address, uint64_t length) {
-  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
-  return begin + length >= begin;
-}
 
-// A field of a record already probed readable.
-template <typename T>
-inline T readField(const uint8_t* record, uint64_t offset) {
-  T value;
-  std::memcpy(&value, record + offset, sizeof value);
-  return value;
-}

@@ -21,17 +21,6 @@ size_t arenaUsed = 0;
 uint8_t* noAccessPage = nullptr;
 thread_local UploadLog threadUploadLog;
 
-template <typename T>
-T readField(const uint8_t* record, uint64_t offset) {
-  T v;
-  std::memcpy(&v, record + offset, sizeof v);
-  return v;
-}
-template <typename T>
-void writeField(uint8_t* record, uint64_t offset, T v) {
-  std::memcpy(record + offset, &v, sizeof v);
-}
-
 uint64_t hostUpload(uint8_t* record, uint64_t value, UploadLog* log) {
   const int8_t pending = readField<int8_t>(record, kModelUploadPendingOffset);
   const uint8_t flags = readField<uint8_t>(record, kModelPaletteFlagsOffset);
@@ -46,7 +35,7 @@ uint64_t hostUpload(uint8_t* record, uint64_t value, UploadLog* log) {
     log->valueSeen = value;
   }
   if ((log != nullptr && log->declineAll) || pending <= 0) return 0;
-  uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & 0xFFFFFF;
+  uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
   if (padded > kHostPaletteCapacity) padded = kHostPaletteCapacity;
   if (log != nullptr) {
     log->accepted += 1;
