@@ -4,9 +4,13 @@
 
 #include "platform/locks.h"
 
+CameraCorrection cameraCorrection;
+PresentationFrame presentationFrame;
+std::atomic<uint64_t> frameSequence{0};
+std::atomic<uint64_t> frameWords[kFrameWords];
+
 namespace {
 SlimLock correctionLock;
-CameraCorrection cameraCorrection;
 
 // The presentation frame is read by every renderer hook call, on several
 // threads at once, so readers take no lock: the frame lives in atomic words
@@ -15,10 +19,6 @@ CameraCorrection cameraCorrection;
 // keeps meeting a write falls back to the lock, which the writer holds
 // throughout.
 SlimLock presentationLock;
-PresentationFrame presentationFrame;  // the writer's own copy, under presentationLock
-std::atomic<uint64_t> frameSequence{0};
-constexpr int kFrameWords = 4;
-std::atomic<uint64_t> frameWords[kFrameWords];
 constexpr int kOptimisticReads = 64;
 
 uint64_t bitsOf(double value) {

@@ -43,6 +43,16 @@ struct PresentationFrame {
 // Copy of the last published serial, for readers that do without the lock.
 extern std::atomic<uint64_t> latestPresentationSerial;
 
+// The published state. The presentation frame is read by every renderer hook
+// call, on several threads at once, so readers take no lock: the frame lives in
+// frameWords (time, sample time, serial, times valid) behind frameSequence, odd
+// while the one writer rewrites them; presentationFrame is the writer's own copy.
+constexpr int kFrameWords = 4;
+extern CameraCorrection cameraCorrection;
+extern PresentationFrame presentationFrame;
+extern std::atomic<uint64_t> frameSequence;
+extern std::atomic<uint64_t> frameWords[kFrameWords];
+
 // Readers: a consistent copy under the matching lock in shared mode.
 CameraCorrection copyCameraCorrection();
 PresentationFrame copyPresentationFrame();

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "camera/frame_state.h"
 #include "camera/host_clock.h"
 #include "camera/update_camera.h"
 
@@ -13,6 +14,11 @@ void resetCameraStateForTests() {
   frameCapState.store(kFrameCapPending);
   mouseState.store(kMousePending);
   forgetVerifiedClockForTests();
+  cameraCorrection = CameraCorrection{};
+  presentationFrame = PresentationFrame{};
+  frameSequence.store(0);
+  for (std::atomic<uint64_t>& word : frameWords) word.store(0);
+  latestPresentationSerial.store(0);
 }
 
 void forgetVerifiedClockForTests() { verifiedClock = nullptr; }

@@ -1,7 +1,8 @@
 // For the tests only: not part of corvane.dll (camera/test_seam.cpp is built into the test programs).
 #pragma once
 
-// History, F10 and settling states as after load; the next clock pointer is probed again.
+// History, F10, settling states, the camera correction and the presentation frame
+// as after load; the next clock pointer is probed again.
 void resetCameraStateForTests();
 // Probe the next clock pointer again, as after load.
 void forgetVerifiedClockForTests();

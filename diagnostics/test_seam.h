@@ -3,3 +3,6 @@
 
 // Both report schedules as after load.
 void resetReportSchedulesForTests();
+
+// Every counter, in every shard, back to zero.
+void resetCountersForTests();

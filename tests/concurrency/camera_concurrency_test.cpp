@@ -86,7 +86,7 @@ TEST_F(CameraConcurrencyTest, RendererThreadsCopyWholeFrames) {
   std::vector<std::thread> renderers;
   for (int r = 0; r < 3; ++r) {
     renderers.emplace_back([&] {
-      uint64_t lastSerial = 0, lastCameraSerial = 0;
+      uint64_t lastSerial = 0, lastCameraSerial = 0, lastLatest = 0;
       while (!done.load()) {
         const PresentationFrame f = copyPresentationFrame();
         if (f.presentationSerial > base) {
@@ -96,7 +96,8 @@ TEST_F(CameraConcurrencyTest, RendererThreadsCopyWholeFrames) {
         }
         ASSERT_GE(f.presentationSerial, lastSerial);
         lastSerial = f.presentationSerial;
-        ASSERT_GE(latestPresentationSerial.load(), 0u);
+        ASSERT_GE(latestPresentationSerial.load(), lastLatest);
+        lastLatest = latestPresentationSerial.load();
         const CameraCorrection c = copyCameraCorrection();
         ASSERT_GE(c.cameraSerial, lastCameraSerial);
         lastCameraSerial = c.cameraSerial;

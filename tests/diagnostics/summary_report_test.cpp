@@ -1,6 +1,4 @@
 // The periodic summary reports: when they are due and what their lines say.
-// The first test expects every counter at zero, so it runs before any test of
-// this program bumps one.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,6 +54,7 @@ class SummaryReportTest : public ::testing::Test {
     useFreshLibraryDirectory();
     settings = Settings{};
     resetReportSchedulesForTests();
+    resetCountersForTests();
   }
   void TearDown() override {
     settings = Settings{};

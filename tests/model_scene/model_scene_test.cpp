@@ -46,6 +46,7 @@ class ModelSceneTest : public ::testing::Test {
     resetPoseUploadOnceFlagsForTests();
     resetShadowPublicationForTests();
     resetReportSchedulesForTests();
+    resetCountersForTests();
     resetGpuCopyLogFlagsForTests();
   }
   void TearDown() override {
