@@ -270,9 +270,7 @@ bool visitTrack(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const
   }
   if (track->classIdentity != classIdentity || track->asset != asset) {
     // Another model at the same address: a new track in the same slot.
-    clearWorldTrackContents(track);
-    track->id = nextWorldTrackId.fetch_add(1, std::memory_order_relaxed);
-    track->firstSerial = serial;
+    renewWorldTrack(track, serial);
     track->classIdentity = classIdentity;
     track->asset = asset;
     seedSample(track, t, current, mirrored, serial);
