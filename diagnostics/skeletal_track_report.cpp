@@ -121,18 +121,16 @@ OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
 
 void reportSkeletalTrackLines(const PresentationFrame& frame) {
   SkeletalTrackLine lines[kSkeletalTrackLines];
-  uint64_t listed = 0;
+  size_t listed = 0;
   uint64_t changedTracks = 0;
   {
     ExclusiveGuard guard(skeletalTableLock);
-    for (SkeletalTrack& track : skeletalTracks) {
-      if (!changed(track)) continue;
-      ++changedTracks;
-      if (listed < kSkeletalTrackLines) lines[listed++] = takeLine(track);
-    }
+    listed = takeChangedLines(
+        skeletalTracks, 1, [](const SkeletalTrack& t) { return changed(t) ? 1 : 0; },
+        [](SkeletalTrack& t) { return takeLine(t); }, lines, &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
-  for (uint64_t i = 0; i < listed; ++i) {
+  for (size_t i = 0; i < listed; ++i) {
     const SkeletalTrackLine& l = lines[i];
     LogMessage(
         "Skeletal track frame=%llu scope=%s id=%llu model=%p ownerKey=%p asset=%p palette=%p joints=%u padded=%u "
@@ -156,24 +154,19 @@ void reportSkeletalTrackLines(const PresentationFrame& frame) {
 
 void reportOwnerlessTrackLines(const PresentationFrame& frame) {
   OwnerlessTrackLine lines[kOwnerlessTrackLines];
-  uint64_t listed = 0;
+  size_t listed = 0;
   uint64_t changedTracks = 0;
   {
     ExclusiveGuard guard(skeletalTableLock);
-    for (const OwnerlessTrack& track : ownerlessTracks)
-      if (changed(track)) ++changedTracks;
     // Records whose content changed come first, then those with new samples only.
-    for (int pass = 0; pass < 2 && listed < kOwnerlessTrackLines; ++pass) {
-      for (OwnerlessTrack& track : ownerlessTracks) {
-        if (listed == kOwnerlessTrackLines) break;
-        if (!changed(track)) continue;
-        const bool contentChanged = track.changes != track.reportedChanges;
-        if (contentChanged == (pass == 0)) lines[listed++] = takeLine(track);
-      }
-    }
+    const auto passOf = [](const OwnerlessTrack& t) {
+      return changed(t) ? (t.changes != t.reportedChanges ? 1 : 2) : 0;
+    };
+    listed = takeChangedLines(ownerlessTracks, 2, passOf, [](OwnerlessTrack& t) { return takeLine(t); }, lines,
+                              &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
-  for (uint64_t i = 0; i < listed; ++i) {
+  for (size_t i = 0; i < listed; ++i) {
     const OwnerlessTrackLine& l = lines[i];
     LogMessage(
         "Ownerless skeletal track frame=%llu id=%llu model=%p asset=%p palette=%p joints=%u padded=%u pending=%d "
