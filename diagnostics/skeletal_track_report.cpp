@@ -57,50 +57,16 @@ const char* scopeName(const SkeletalTrack& t) {
   return t.cinematic ? "cinematic" : "world";
 }
 
-// Copies the line of a changed track and moves its baselines up to its counts.
-SkeletalTrackLine takeLine(SkeletalTrack& t) {
-  SkeletalTrackLine line;
-  line.scope = scopeName(t);
-  line.id = t.id;
-  line.model = t.model;
-  line.ownerKey = t.ownerKey;
-  line.asset = t.asset;
-  line.palette = t.palette;
-  line.joints = t.joints;
-  line.padded = t.padded;
-  line.deltaSamples = t.samples - t.reportedSamples;
-  line.deltaChanges = t.changes - t.reportedChanges;
-  line.deltaInterpolated = t.interpolated - t.reportedInterpolated;
-  line.interpolated = t.interpolated;
-  line.samples = t.samples;
-  line.changes = t.changes;
-  line.rigidSamples = t.rigidSamples;
-  line.firstSerial = t.firstSerial;
-  line.firstChangeSerial = t.firstChangeSerial;
-  line.lastChangeSerial = t.lastChangeSerial;
-  for (int i = 0; i < 3; ++i) {
-    line.root[i] = t.root[i];
-    line.rowLength[i] = t.rowLength[i];
-  }
-  line.rigid = t.rigid;
-  line.nonRigidJoint = t.nonRigidJoint;
-  line.maxRowDot = t.maxRowDot;
-  line.det = t.det;
-  t.reportedSamples = t.samples;
-  t.reportedChanges = t.changes;
-  t.reportedInterpolated = t.interpolated;
-  return line;
-}
-
-OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
-  OwnerlessTrackLine line;
+// The fields both lines have, copied from a changed track; moves its sample
+// and change baselines up to its counts.
+template <class Line, class Track>
+void takeSharedFields(Line& line, Track& t) {
   line.id = t.id;
   line.model = t.model;
   line.asset = t.asset;
   line.palette = t.palette;
   line.joints = t.joints;
   line.padded = t.padded;
-  line.pending = t.pending;
   line.deltaSamples = t.samples - t.reportedSamples;
   line.deltaChanges = t.changes - t.reportedChanges;
   line.samples = t.samples;
@@ -111,9 +77,31 @@ OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
   line.lastChangeSerial = t.lastChangeSerial;
   for (int i = 0; i < 3; ++i) line.root[i] = t.root[i];
   line.rigid = t.rigid;
-  line.firstNonRigidJoint = t.firstNonRigidJoint;
   t.reportedSamples = t.samples;
   t.reportedChanges = t.changes;
+}
+
+// Copies the line of a changed track and moves its baselines up to its counts.
+SkeletalTrackLine takeLine(SkeletalTrack& t) {
+  SkeletalTrackLine line;
+  line.scope = scopeName(t);
+  line.ownerKey = t.ownerKey;
+  line.deltaInterpolated = t.interpolated - t.reportedInterpolated;
+  line.interpolated = t.interpolated;
+  for (int i = 0; i < 3; ++i) line.rowLength[i] = t.rowLength[i];
+  line.nonRigidJoint = t.nonRigidJoint;
+  line.maxRowDot = t.maxRowDot;
+  line.det = t.det;
+  t.reportedInterpolated = t.interpolated;
+  takeSharedFields(line, t);
+  return line;
+}
+
+OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
+  OwnerlessTrackLine line;
+  line.pending = t.pending;
+  line.firstNonRigidJoint = t.firstNonRigidJoint;
+  takeSharedFields(line, t);
   return line;
 }
 
