@@ -57,50 +57,16 @@ const char* scopeName(const SkeletalTrack& t) {
   return t.cinematic ? "cinematic" : "world";
 }
 
-// Copies the line of a changed track and moves its baselines up to its counts.
-SkeletalTrackLine takeLine(SkeletalTrack& t) {
-  SkeletalTrackLine line;
-  line.scope = scopeName(t);
-  line.id = t.id;
-  line.model = t.model;
-  line.ownerKey = t.ownerKey;
-  line.asset = t.asset;
-  line.palette = t.palette;
-  line.joints = t.joints;
-  line.padded = t.padded;
-  line.deltaSamples = t.samples - t.reportedSamples;
-  line.deltaChanges = t.changes - t.reportedChanges;
-  line.deltaInterpolated = t.interpolated - t.reportedInterpolated;
-  line.interpolated = t.interpolated;
-  line.samples = t.samples;
-  line.changes = t.changes;
-  line.rigidSamples = t.rigidSamples;
-  line.firstSerial = t.firstSerial;
-  line.firstChangeSerial = t.firstChangeSerial;
-  line.lastChangeSerial = t.lastChangeSerial;
-  for (int i = 0; i < 3; ++i) {
-    line.root[i] = t.root[i];
-    line.rowLength[i] = t.rowLength[i];
-  }
-  line.rigid = t.rigid;
-  line.nonRigidJoint = t.nonRigidJoint;
-  line.maxRowDot = t.maxRowDot;
-  line.det = t.det;
-  t.reportedSamples = t.samples;
-  t.reportedChanges = t.changes;
-  t.reportedInterpolated = t.interpolated;
-  return line;
-}
-
-OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
-  OwnerlessTrackLine line;
+// The fields both lines have, copied from a changed track; moves its sample
+// and change baselines up to its counts.
+template <class Line, class Track>
+void takeSharedFields(Line& line, Track& t) {
   line.id = t.id;
   line.model = t.model;
   line.asset = t.asset;
   line.palette = t.palette;
   line.joints = t.joints;
   line.padded = t.padded;
-  line.pending = t.pending;
   line.deltaSamples = t.samples - t.reportedSamples;
   line.deltaChanges = t.changes - t.reportedChanges;
   line.samples = t.samples;
@@ -111,9 +77,31 @@ OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
   line.lastChangeSerial = t.lastChangeSerial;
   for (int i = 0; i < 3; ++i) line.root[i] = t.root[i];
   line.rigid = t.rigid;
-  line.firstNonRigidJoint = t.firstNonRigidJoint;
   t.reportedSamples = t.samples;
   t.reportedChanges = t.changes;
+}
+
+// Copies the line of a changed track and moves its baselines up to its counts.
+SkeletalTrackLine takeLine(SkeletalTrack& t) {
+  SkeletalTrackLine line;
+  line.scope = scopeName(t);
+  line.ownerKey = t.ownerKey;
+  line.deltaInterpolated = t.interpolated - t.reportedInterpolated;
+  line.interpolated = t.interpolated;
+  for (int i = 0; i < 3; ++i) line.rowLength[i] = t.rowLength[i];
+  line.nonRigidJoint = t.nonRigidJoint;
+  line.maxRowDot = t.maxRowDot;
+  line.det = t.det;
+  t.reportedInterpolated = t.interpolated;
+  takeSharedFields(line, t);
+  return line;
+}
+
+OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
+  OwnerlessTrackLine line;
+  line.pending = t.pending;
+  line.firstNonRigidJoint = t.firstNonRigidJoint;
+  takeSharedFields(line, t);
   return line;
 }
 
@@ -121,18 +109,16 @@ OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
 
 void reportSkeletalTrackLines(const PresentationFrame& frame) {
   SkeletalTrackLine lines[kSkeletalTrackLines];
-  uint64_t listed = 0;
+  size_t listed = 0;
   uint64_t changedTracks = 0;
   {
     ExclusiveGuard guard(skeletalTableLock);
-    for (SkeletalTrack& track : skeletalTracks) {
-      if (!changed(track)) continue;
-      ++changedTracks;
-      if (listed < kSkeletalTrackLines) lines[listed++] = takeLine(track);
-    }
+    listed = takeChangedLines(
+        skeletalTracks, 1, [](const SkeletalTrack& t) { return changed(t) ? 1 : 0; },
+        [](SkeletalTrack& t) { return takeLine(t); }, lines, &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
-  for (uint64_t i = 0; i < listed; ++i) {
+  for (size_t i = 0; i < listed; ++i) {
     const SkeletalTrackLine& l = lines[i];
     LogMessage(
         "Skeletal track frame=%llu scope=%s id=%llu model=%p ownerKey=%p asset=%p palette=%p joints=%u padded=%u "
@@ -156,24 +142,19 @@ void reportSkeletalTrackLines(const PresentationFrame& frame) {
 
 void reportOwnerlessTrackLines(const PresentationFrame& frame) {
   OwnerlessTrackLine lines[kOwnerlessTrackLines];
-  uint64_t listed = 0;
+  size_t listed = 0;
   uint64_t changedTracks = 0;
   {
     ExclusiveGuard guard(skeletalTableLock);
-    for (const OwnerlessTrack& track : ownerlessTracks)
-      if (changed(track)) ++changedTracks;
     // Records whose content changed come first, then those with new samples only.
-    for (int pass = 0; pass < 2 && listed < kOwnerlessTrackLines; ++pass) {
-      for (OwnerlessTrack& track : ownerlessTracks) {
-        if (listed == kOwnerlessTrackLines) break;
-        if (!changed(track)) continue;
-        const bool contentChanged = track.changes != track.reportedChanges;
-        if (contentChanged == (pass == 0)) lines[listed++] = takeLine(track);
-      }
-    }
+    const auto passOf = [](const OwnerlessTrack& t) {
+      return changed(t) ? (t.changes != t.reportedChanges ? 1 : 2) : 0;
+    };
+    listed = takeChangedLines(ownerlessTracks, 2, passOf, [](OwnerlessTrack& t) { return takeLine(t); }, lines,
+                              &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
-  for (uint64_t i = 0; i < listed; ++i) {
+  for (size_t i = 0; i < listed; ++i) {
     const OwnerlessTrackLine& l = lines[i];
     LogMessage(
         "Ownerless skeletal track frame=%llu id=%llu model=%p asset=%p palette=%p joints=%u padded=%u pending=%d "

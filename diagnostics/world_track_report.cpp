@@ -83,6 +83,23 @@ WorldTrackLine takeWorldTrack(WorldTrack& t) {
   return line;
 }
 
+NonRigidTrackLine takeNonRigidTrack(NonRigidTrack& t) {
+  NonRigidTrackLine line;
+  line.model = t.model;
+  line.owner = t.ownerKey;
+  line.id = t.id;
+  line.changeDelta = t.changeCount - t.reportedChanges;
+  line.changeCount = t.changeCount;
+  line.currentRigid = t.currentRigid;
+  line.previousRigid = t.previousRigid;
+  line.firstSerial = t.firstSerial;
+  line.firstChangeSerial = t.firstChangeSerial;
+  line.lastChangeSerial = t.lastChangeSerial;
+  line.matrix = t.matrix;
+  t.reportedChanges = t.changeCount;
+  return line;
+}
+
 double length3(double x, double y, double z) { return std::sqrt(x * x + y * y + z * z); }
 double dot3(const float* a, const float* b) {
   return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
@@ -112,15 +129,9 @@ void reportWorldTrackLines(const PresentationFrame& frame) {
   uint64_t changedCount = 0;
   {
     ExclusiveGuard guard(worldTrackLock);
-    for (const WorldTrack& t : worldTrackTable) {
-      if (changed(t)) ++changedCount;
-    }
-    for (int pass = 1; pass <= 3 && listed < kWorldTrackLines; ++pass) {
-      for (WorldTrack& t : worldTrackTable) {
-        if (listed == kWorldTrackLines) break;
-        if (changed(t) && selectionPass(t) == pass) lines[listed++] = takeWorldTrack(t);
-      }
-    }
+    listed = takeChangedLines(
+        worldTrackTable, 3, [](const WorldTrack& t) { return changed(t) ? selectionPass(t) : 0; }, takeWorldTrack,
+        lines, &changedCount);
   }
   const ull serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {
@@ -150,24 +161,10 @@ void reportNonRigidTrackLines(const PresentationFrame& frame) {
   uint64_t changedCount = 0;
   {
     ExclusiveGuard guard(nonRigidTrackLock);
-    for (NonRigidTrack& t : nonRigidTable) {
-      if (t.model == nullptr || t.changeCount == t.reportedChanges) continue;
-      ++changedCount;
-      if (listed == kNonRigidTrackLines) continue;
-      NonRigidTrackLine& l = lines[listed++];
-      l.model = t.model;
-      l.owner = t.ownerKey;
-      l.id = t.id;
-      l.changeDelta = t.changeCount - t.reportedChanges;
-      l.changeCount = t.changeCount;
-      l.currentRigid = t.currentRigid;
-      l.previousRigid = t.previousRigid;
-      l.firstSerial = t.firstSerial;
-      l.firstChangeSerial = t.firstChangeSerial;
-      l.lastChangeSerial = t.lastChangeSerial;
-      l.matrix = t.matrix;
-      t.reportedChanges = t.changeCount;
-    }
+    const auto passOf = [](const NonRigidTrack& t) {
+      return t.model != nullptr && t.changeCount != t.reportedChanges ? 1 : 0;
+    };
+    listed = takeChangedLines(nonRigidTable, 1, passOf, takeNonRigidTrack, lines, &changedCount);
   }
   const ull serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {

@@ -6,6 +6,7 @@
 #include "diagnostics/counters.h"
 #include "math/transform.h"
 #include "patch/readable.h"
+#include "platform/locks.h"
 #include "shadow/publication.h"
 #include "world/content_key.h"
 
@@ -80,11 +81,12 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
     if (serial == 0) continue;
     Matrix4x4 corrections[kLookupRun];
     bool found[kLookupRun];
-    beginShadowLookups();
-    for (uint32_t r = 0; r < run; ++r) {
-      found[r] = findShadowCorrectionHeld(runTransform[r], runKey[r], serial, &corrections[r]);
+    {
+      SharedGuard lookups(shadowPublicationLock);
+      for (uint32_t r = 0; r < run; ++r) {
+        found[r] = findShadowCorrectionHeld(runTransform[r], runKey[r], serial, &corrections[r]);
+      }
     }
-    endShadowLookups();
     for (uint32_t r = 0; r < run; ++r) {
       if (!found[r]) continue;
       const uint32_t index = runIndex[r];

@@ -79,9 +79,6 @@ bool findShadowCorrection(const void* transform, const Matrix4x4& current, uint6
   return findShadowCorrectionHeld(transform, key, serial, correction);
 }
 
-void beginShadowLookups() { lockShared(shadowPublicationLock); }
-void endShadowLookups() { unlockShared(shadowPublicationLock); }
-
 bool findShadowCorrectionHeld(const void* transform, uint64_t key, uint64_t serial, Matrix4x4* correction) {
   const uint64_t p = reinterpret_cast<uintptr_t>(transform);
   for (uint32_t i = 0; i < kShadowProbes; ++i) {

@@ -37,9 +37,7 @@ void publishShadowCorrection(const void* keyPointer, uint64_t key, const Matrix4
 // `current`: by address first, then by content (refused when two models match).
 bool findShadowCorrection(const void* transform, const Matrix4x4& current, uint64_t serial, Matrix4x4* correction);
 // The same for a run of lookups: `key` is contentKey(current), and the caller
-// holds the lookups open (shared) around the run.
-void beginShadowLookups();
-void endShadowLookups();
+// holds shadowPublicationLock shared around the run.
 bool findShadowCorrectionHeld(const void* transform, uint64_t key, uint64_t serial, Matrix4x4* correction);
 
 // Empties both tables. Tests only.

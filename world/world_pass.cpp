@@ -239,151 +239,248 @@ bool sampleDiffers(FactsMemo& memo, const WorldTrack* track, const Matrix4x4& a,
   return bothAtRest(track, a, b) ? track->restSelfDiffers : differs(memo, a, b);
 }
 
-// What the sampling part of a visit hands over to the corrections.
-// `presentedPrevious` is the track's own, valid while the locks are held.
-struct Visit {
-  WorldTrack* track;
-  Matrix4x4 presented;
-  const Matrix4x4* presentedPrevious;
-  bool reflected;
+// What the pass reads of a world model's record, once: who the model is and
+// its two world matrices.
+struct ModelSample {
+  const void* ownerKey = nullptr;
+  const void* classIdentity = nullptr;
+  const void* asset = nullptr;
+  bool cinematic = false;
+  Matrix4x4 current;
+  Matrix4x4 previous;
 };
 
-// The part of a visit that samples into the track: sampling, the pair checks
-// and the matrix presented for this frame. `track` is the model's track found
-// under the locks (see world_tracks.h); null only under the exclusive hold,
-// where a new one is made. True when the corrections are still to be worked
-// out from what `visit` holds.
-bool visitTrack(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const void* ownerKey,
-                const void* classIdentity, const void* asset, bool mirrored, const Matrix4x4& current,
-                const Matrix4x4& previous, const PresentationFrame& frame, Visit* visit) {
+// What a visit of the model's track hands back from under the locks.
+struct Visit {
+  enum class Refusal { kNone, kNonRigid, kParity } refusal = Refusal::kNone;
+  ScaledRigid refused[2];  // the host's two matrices, for a non-rigid refusal
+  bool reflected = false;
+  uint64_t key = 0;  // contentKey of the host's current matrix, when asked for
+  WorldCorrection pairs;
+};
+
+// Step 1: the record is a world model the pass follows.
+bool identify(ReadableRegionMemo& probes, const uint8_t* record, ModelSample* model) {
+  if (!identifyWorldModel(probes, record, &model->ownerKey, &model->classIdentity, &model->asset,
+                          &model->cinematic)) {
+    return false;
+  }
+  model->current = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
+  model->previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
+  return true;
+}
+
+// The track knows the facts of its rest pair and of its latest matrices, which
+// are mostly the host's two.
+void attachTrack(FactsMemo& memo, WorldTrack* track, const ModelSample& model) {
+  if (track == nullptr) return;
+  if (track->restKnown && sameBits(model.current, model.previous) && sameBits(track->restKey, model.current)) {
+    memo.seed(model.current, track->restFacts);
+  }
+  memo.track = track;
+}
+
+// The host's two matrices are rigid with the same reflection; a refusal is
+// left in `visit`, to be counted after the locks.
+bool admitPair(FactsMemo& memo, const ModelSample& model, Visit* visit, bool* mirrored) {
+  const ScaledRigid& a = memo.of(model.current).decomposed;
+  const ScaledRigid& b = memo.of(model.previous).decomposed;
+  if (!a.ok || !b.ok) {
+    visit->refusal = Visit::Refusal::kNonRigid;
+    visit->refused[0] = a;
+    visit->refused[1] = b;
+    return false;
+  }
+  if (a.mirrored != b.mirrored) {
+    visit->refusal = Visit::Refusal::kParity;
+    return false;
+  }
+  countAdmitted(a, b);
+  *mirrored = a.mirrored;
+  return true;
+}
+
+// A track's start for the model: its identity and first sample.
+void startTrack(WorldTrack* track, const ModelSample& model, double t, bool mirrored, uint64_t serial) {
+  track->classIdentity = model.classIdentity;
+  track->asset = model.asset;
+  seedSample(track, t, model.current, mirrored, serial);
+  bump(counters.world.tracks);
+}
+
+// A sample later than the track's latest: the latest becomes the previous one,
+// counted as motion when the two differ.
+void advanceSamples(FactsMemo& memo, WorldTrack* track, const Matrix4x4& current, double t, bool mirrored,
+                    uint64_t serial) {
+  WorldCounters& c = counters.world;
+  const bool moved = sampleDiffers(memo, track, track->currentMatrix, current);
+  track->previousSampleTime = track->currentSampleTime;
+  track->previousMatrix = track->currentMatrix;
+  track->currentMatrix = current;
+  track->currentSampleTime = t;
+  track->pairValid = true;
+  bump(c.pairs);
+  if (!moved) return;
+  bump(c.moving);
+  if (track->motionCount == 0) track->firstMotionSerial = serial;
+  track->lastMotionSerial = serial;
+  track->motionCount += 1;
+  if (mirrored) bump(c.reflectedMoving);
+}
+
+// Step 2: takes the host's current matrix into the model's track. `track` is
+// the track found under the locks (see world_tracks.h); null only under the
+// exclusive hold, where a new one is made. True when the track's pair is to be
+// checked.
+bool sample(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const ModelSample& model, bool mirrored,
+            const PresentationFrame& frame) {
   WorldCounters& c = counters.world;
   const double t = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
   if (track == nullptr) {
-    track = findWorldTrack(record, ownerKey, serial, true);
-    if (track == nullptr) return false;
-    track->classIdentity = classIdentity;
-    track->asset = asset;
-    seedSample(track, t, current, mirrored, serial);
-    bump(c.tracks);
+    track = findWorldTrack(record, model.ownerKey, serial, true);
+    if (track != nullptr) startTrack(track, model, t, mirrored, serial);
     return false;
   }
-  if (track->classIdentity != classIdentity || track->asset != asset) {
+  if (track->classIdentity != model.classIdentity || track->asset != model.asset) {
     // Another model at the same address: a new track in the same slot.
-    clearWorldTrackContents(track);
-    track->id = nextWorldTrackId.fetch_add(1, std::memory_order_relaxed);
-    track->firstSerial = serial;
-    track->classIdentity = classIdentity;
-    track->asset = asset;
-    seedSample(track, t, current, mirrored, serial);
-    bump(c.tracks);
+    renewWorldTrack(track, serial);
+    startTrack(track, model, t, mirrored, serial);
     return false;
   }
-
   track->lastSeenSerial = serial;
   const double latest = track->currentSampleTime;
   if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) {
     bump(c.rejectedDiscontinuity);
-    reseed(track, t, current, mirrored, serial);
+    reseed(track, t, model.current, mirrored, serial);
     return false;
   }
   if (t > latest + kSampleTimeTolerance) {
-    const bool moved = sampleDiffers(memo, track, track->currentMatrix, current);
-    track->previousSampleTime = latest;
-    track->previousMatrix = track->currentMatrix;
-    track->currentMatrix = current;
-    track->currentSampleTime = t;
-    track->pairValid = true;
-    bump(c.pairs);
-    if (moved) {
-      bump(c.moving);
-      if (track->motionCount == 0) track->firstMotionSerial = serial;
-      track->lastMotionSerial = serial;
-      track->motionCount += 1;
-      if (mirrored) bump(c.reflectedMoving);
-    }
-  } else if (sampleDiffers(memo, track, track->currentMatrix, current)) {
+    advanceSamples(memo, track, model.current, t, mirrored, serial);
+  } else if (sampleDiffers(memo, track, track->currentMatrix, model.current)) {
     // Moved without a new sample time: nothing to interpolate between.
-    track->currentMatrix = current;
-    track->pairValid = false;
-    track->presentedValid = false;
+    track->currentMatrix = model.current;
     bump(c.rejectedSameTime);
-    return false;
+    return dropPair(track);
   }
+  return true;
+}
 
-  // Pair checks.
-  const double p = track->previousSampleTime;
-  const double q = track->currentSampleTime;
-  const double dt = q - p;
-  const ScaledRigid from = memo.of(track->previousMatrix).decomposed;
-  const ScaledRigid to = memo.of(track->currentMatrix).decomposed;
-  const bool parity = from.ok && to.ok && from.mirrored != to.mirrored;
-  if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from.ok || !to.ok || parity) {
+// Step 3: the track's samples make a pair to interpolate: a usable time apart,
+// both rigid with the same reflection, and no jump between them. A refused
+// pair is dropped.
+bool checkPair(FactsMemo& memo, WorldTrack* track, ScaledRigid* from, ScaledRigid* to) {
+  WorldCounters& c = counters.world;
+  const double dt = track->currentSampleTime - track->previousSampleTime;
+  *from = memo.of(track->previousMatrix).decomposed;
+  *to = memo.of(track->currentMatrix).decomposed;
+  const bool parity = from->ok && to->ok && from->mirrored != to->mirrored;
+  if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from->ok || !to->ok || parity) {
     if (parity) bump(c.rejectedReflectionParity);
     return dropPair(track);
   }
   // A rest pair passed these checks when its matrix was worked out.
   if (!bothAtRest(track, track->previousMatrix, track->currentMatrix) &&
-      (translationDistance(from.rigid, to.rigid) > kMaxPairDistance ||
-       rotationAngleDegrees(from.rotation, to.rotation) > kMaxPairAngleDegrees ||
-       to.scale / from.scale > kMaxPairScaleRatio || from.scale / to.scale > kMaxPairScaleRatio)) {
+      (translationDistance(from->rigid, to->rigid) > kMaxPairDistance ||
+       rotationAngleDegrees(from->rotation, to->rotation) > kMaxPairAngleDegrees ||
+       to->scale / from->scale > kMaxPairScaleRatio || from->scale / to->scale > kMaxPairScaleRatio)) {
     bump(c.rejectedJump);
     return dropPair(track);
   }
+  return true;
+}
 
-  // Interpolate, extrapolating at most kMaxExtrapolation past the latest sample.
+// Step 4: the matrix presented for this frame, extrapolating at most
+// kMaxExtrapolation past the latest sample; the track keeps it with the one
+// presented a frame earlier.
+bool interpolate(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, const ScaledRigid& to,
+                 const PresentationFrame& frame, Matrix4x4* presented) {
+  const double p = track->previousSampleTime;
+  const double q = track->currentSampleTime;
   const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
-  const double alpha = (std::fmax(target, p) - p) / dt;
-  Matrix4x4& interpolated = visit->presented;
-  if (!interpolateOnTrack(memo, track, from, to, alpha, &interpolated)) {
-    bump(c.rejectedReflectionParity);
+  const double alpha = (std::fmax(target, p) - p) / (q - p);
+  if (!interpolateOnTrack(memo, track, from, to, alpha, presented)) {
+    bump(counters.world.rejectedReflectionParity);
     return dropPair(track);
   }
+  const uint64_t serial = frame.presentationSerial;
   if (track->preparedSerial != serial) {
     const bool consecutive = track->presentedValid && track->preparedSerial + 1 == serial;
-    track->presentedPrevious = consecutive ? track->presentedCurrent : interpolated;
-    track->presentedCurrent = interpolated;
+    track->presentedPrevious = consecutive ? track->presentedCurrent : *presented;
+    track->presentedCurrent = *presented;
     track->preparedSerial = serial;
     track->presentedValid = true;
   }
-
-  visit->track = track;
-  visit->presentedPrevious = &track->presentedPrevious;
-  visit->reflected = track->reflected;
-  // A model at rest whose host matrices are the rest pair's and whose presented
-  // matrices are the rest matrix: both comparisons are the one already made.
-  const bool restHolds = track->restKnown && sameBits(current, track->restKey) &&
-                         sameBits(previous, track->restKey) && sameBits(interpolated, track->restMatrix) &&
-                         sameBits(track->presentedPrevious, track->restMatrix);
-  return !restHolds || track->restDiffers;
+  return true;
 }
 
-// The correction pairs of a visit, counted in its track; the locks still held.
-bool correct(FactsMemo& memo, const Matrix4x4& current, const Matrix4x4& previous, const Visit& visit,
-             uint64_t serial, WorldCorrection* out) {
-  // Corrections: the host's current matrix onto the interpolated one, the host's
-  // previous matrix onto what was presented one frame earlier.
-  const bool changedCurrent = differs(memo, current, visit.presented);
-  const bool changedPrevious = differs(memo, previous, *visit.presentedPrevious);
+// Step 5: the host's current matrix onto the presented one, the host's previous
+// matrix onto what was presented a frame earlier, counted in the track. False
+// when neither differs or a pair cannot be had.
+bool buildCorrections(FactsMemo& memo, WorldTrack* track, const ModelSample& model, const Matrix4x4& presented,
+                      uint64_t serial, WorldCorrection* pairs) {
+  const Matrix4x4& presentedPrevious = track->presentedPrevious;
+  // A model at rest whose host matrices are the rest pair's and whose presented
+  // matrices are the rest matrix: both comparisons are the one already made.
+  const bool restHolds = track->restKnown && sameBits(model.current, track->restKey) &&
+                         sameBits(model.previous, track->restKey) && sameBits(presented, track->restMatrix) &&
+                         sameBits(presentedPrevious, track->restMatrix);
+  if (restHolds && !track->restDiffers) return false;
+  const bool changedCurrent = differs(memo, model.current, presented);
+  const bool changedPrevious = differs(memo, model.previous, presentedPrevious);
   if (!(changedCurrent || changedPrevious)) return false;
-  if (!relativePair(memo, current, visit.presented, &out->currentForward, &out->currentInverse) ||
-      !relativePair(memo, previous, *visit.presentedPrevious, &out->previousForward, &out->previousInverse)) {
+  if (!relativePair(memo, model.current, presented, &pairs->currentForward, &pairs->currentInverse) ||
+      !relativePair(memo, model.previous, presentedPrevious, &pairs->previousForward, &pairs->previousInverse)) {
     return false;
   }
-  out->presentationSerial = serial;
-  visit.track->correctedCount += 1;
-  visit.track->lastCorrectionSerial = serial;
+  pairs->presentationSerial = serial;
+  track->correctedCount += 1;
+  track->lastCorrectionSerial = serial;
   return true;
 }
 
 // contentKey(current), from the track while its key matrix is `current`.
-void keyOfCurrent(WorldTrack* track, const Matrix4x4& current, MatrixKey* key) {
+uint64_t keyOfCurrent(WorldTrack* track, const Matrix4x4& current) {
   if (track->keyValue == 0 || !sameBits(track->keyMatrix, current)) {
     track->keyMatrix = current;
     track->keyValue = contentKey(current);
   }
-  key->matrix = current;
-  key->key = track->keyValue;
+  return track->keyValue;
+}
+
+// Steps 2 to 5 with the model's track, under the locks withModelTrack holds.
+// True when `visit` holds the corrections.
+bool visitTrack(WorldTrack* track, const uint8_t* record, const ModelSample& model, const PresentationFrame& frame,
+                bool wantKey, Visit* visit) {
+  FactsMemo memo;
+  attachTrack(memo, track, model);
+  bool mirrored = false;
+  if (!admitPair(memo, model, visit, &mirrored)) return false;
+  ScaledRigid from, to;
+  Matrix4x4 presented;
+  const bool due = sample(memo, track, record, model, mirrored, frame) && checkPair(memo, track, &from, &to) &&
+                   interpolate(memo, track, from, to, frame, &presented) &&
+                   buildCorrections(memo, track, model, presented, frame.presentationSerial, &visit->pairs);
+  if (track != nullptr) keepFacts(memo, track);
+  if (!due) return false;
+  visit->reflected = track->reflected;
+  if (wantKey) visit->key = keyOfCurrent(track, model.current);
+  return true;
+}
+
+// The counts of a pair refused before its track was sampled; a non-rigid one
+// is followed in its own table.
+void countRefusal(const uint8_t* record, const ModelSample& model, const PresentationFrame& frame,
+                  const Visit& visit) {
+  WorldCounters& c = counters.world;
+  if (visit.refusal == Visit::Refusal::kNonRigid) {
+    bump(c.rejectedNonRigid);
+    if (!visit.refused[0].ok) bump(c.nonRigidCurrent);
+    if (!visit.refused[1].ok) bump(c.nonRigidPrevious);
+    recordNonRigid(record, model.ownerKey, frame, model.current, visit.refused[0].exact, visit.refused[1].exact);
+  } else if (visit.refusal == Visit::Refusal::kParity) {
+    bump(c.rejectedReflectionParity);
+  }
 }
 
 // Runs `body` once with the model's track: under the shared hold and the
@@ -416,63 +513,21 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
 
 bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, const PresentationFrame& frame,
                             WorldCorrection* out, MatrixKey* key) {
-  WorldCounters& c = counters.world;
   if (!frame.timesValid) return false;
-
-  const void* ownerKey = nullptr;
-  const void* classIdentity = nullptr;
-  const void* asset = nullptr;
-  bool cinematic = false;
-  if (!identifyWorldModel(probes, record, &ownerKey, &classIdentity, &asset, &cinematic)) return false;
-
-  const Matrix4x4 current = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
-  const Matrix4x4 previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
-  FactsMemo memo;
+  ModelSample model;
+  if (!identify(probes, record, &model)) return false;
+  // One hold of the locks per visit.
   Visit visit;
-  // One hold of the locks per visit. The track knows the facts of its rest
-  // pair and of its latest matrices, which are mostly the host's two.
-  enum class Refusal { kNone, kNonRigid, kParity } refusal = Refusal::kNone;
-  ScaledRigid refused[2];  // the host's two matrices, for a non-rigid refusal
-  const bool correctionsDue = withModelTrack(record, ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
-    if (track != nullptr) {
-      if (track->restKnown && sameBits(current, previous) && sameBits(track->restKey, current)) {
-        memo.seed(current, track->restFacts);
-      }
-      memo.track = track;
-    }
-    const ScaledRigid& a = memo.of(current).decomposed;
-    const ScaledRigid& b = memo.of(previous).decomposed;
-    if (!a.ok || !b.ok) {
-      refusal = Refusal::kNonRigid;
-      refused[0] = a;
-      refused[1] = b;
-      return false;
-    }
-    if (a.mirrored != b.mirrored) {
-      refusal = Refusal::kParity;
-      return false;
-    }
-    countAdmitted(a, b);
-    const bool due = visitTrack(memo, track, record, ownerKey, classIdentity, asset, a.mirrored, current, previous,
-                                frame, &visit) &&
-                     correct(memo, current, previous, visit, frame.presentationSerial, out);
-    if (track != nullptr) keepFacts(memo, track);
-    if (due && key != nullptr) keyOfCurrent(visit.track, current, key);
-    return due;
+  const bool due = withModelTrack(record, model.ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
+    return visitTrack(track, record, model, frame, key != nullptr, &visit);
   });
-  if (refusal == Refusal::kNonRigid) {
-    bump(c.rejectedNonRigid);
-    if (!refused[0].ok) bump(c.nonRigidCurrent);
-    if (!refused[1].ok) bump(c.nonRigidPrevious);
-    recordNonRigid(record, ownerKey, frame, current, refused[0].exact, refused[1].exact);
+  if (!due) {
+    countRefusal(record, model, frame, visit);
     return false;
   }
-  if (refusal == Refusal::kParity) {
-    bump(c.rejectedReflectionParity);
-    return false;
-  }
-  if (!correctionsDue) return false;
-  if (visit.reflected) bump(c.reflectedAdjusted);
-  if (cinematic) bump(c.cinematicAdjusted);
+  if (visit.reflected) bump(counters.world.reflectedAdjusted);
+  if (model.cinematic) bump(counters.world.cinematicAdjusted);
+  *out = visit.pairs;
+  if (key != nullptr) *key = MatrixKey{model.current, visit.key};
   return true;
 }

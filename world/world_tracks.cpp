@@ -20,6 +20,17 @@ uint64_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
 bool isStale(uint64_t lastSeenSerial, uint64_t serial) { return lastSeenSerial + kTrackStaleSerials < serial; }
 
+// Starts a new track in `slot`, which keeps its key (model, ownerKey): all else
+// cleared, a new id, first seen at `serial`.
+template <typename Track>
+void startTrack(Track* slot, std::atomic<uint64_t>& nextId, uint64_t serial) {
+  static_assert(offsetof(Track, model) == 0 && offsetof(Track, ownerKey) == sizeof(void*), "the key leads the track");
+  constexpr size_t kKeySize = 2 * sizeof(void*);
+  std::memset(reinterpret_cast<uint8_t*>(slot) + kKeySize, 0, sizeof(Track) - kKeySize);
+  slot->id = nextId.fetch_add(1, std::memory_order_relaxed);
+  slot->firstSerial = serial;
+}
+
 // The probe walk shared by both tables; `keys`, when given, mirrors the slots' keys.
 template <typename Track>
 Track* findTrack(Track* table, SlotKey* keys, uint64_t mask, uint32_t probes, uint64_t start, const void* model,
@@ -45,12 +56,10 @@ Track* findTrack(Track* table, SlotKey* keys, uint64_t mask, uint32_t probes, ui
     bump(capacityMiss);
     return nullptr;
   }
-  std::memset(static_cast<void*>(slot), 0, sizeof *slot);
   slot->model = model;
   slot->ownerKey = ownerKey;
   if (keys != nullptr) keys[slot - table] = SlotKey{model, ownerKey};
-  slot->id = nextId.fetch_add(1, std::memory_order_relaxed);
-  slot->firstSerial = serial;
+  startTrack(slot, nextId, serial);
   return slot;
 }
 
@@ -72,13 +81,7 @@ SlimLock& worldTrackStripe(const void* model, const void* ownerKey) {
   return worldTrackStripes[worldTrackStartIndex(model, ownerKey) & (kWorldTrackStripes - 1)];
 }
 
-void clearWorldTrackContents(WorldTrack* track) {
-  static_assert(offsetof(WorldTrack, model) == 0 && offsetof(WorldTrack, ownerKey) == sizeof(void*) &&
-                    offsetof(WorldTrack, asset) == 2 * sizeof(void*),
-                "the key leads the track");
-  std::memset(reinterpret_cast<uint8_t*>(track) + offsetof(WorldTrack, asset), 0,
-              sizeof(WorldTrack) - offsetof(WorldTrack, asset));
-}
+void renewWorldTrack(WorldTrack* track, uint64_t serial) { startTrack(track, nextWorldTrackId, serial); }
 
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
   return findTrack(worldTrackTable, worldTrackKeys, kWorldTrackMask, kWorldTrackProbes, worldTrackStartIndex(model, ownerKey), model,

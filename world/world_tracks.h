@@ -126,6 +126,6 @@ SlimLock& worldTrackStripe(const void* model, const void* ownerKey);
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
 NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
 
-// Empties everything of a track but its key (model, ownerKey), which its slot
-// keeps.
-void clearWorldTrackContents(WorldTrack* track);
+// Starts a new track in the slot of `track`, which keeps its key (model,
+// ownerKey): all else cleared, a new id, first seen at `serial`.
+void renewWorldTrack(WorldTrack* track, uint64_t serial);
