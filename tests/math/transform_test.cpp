@@ -9,7 +9,7 @@
 #include "math/blend.h"
 #include "math/palette_blend.h"
 #include "math/transform.h"
-#include "reference.h"
+#include "tests/support/reference.h"
 
 namespace {
 
