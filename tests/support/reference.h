@@ -4,6 +4,7 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 
 #include "math/types.h"
