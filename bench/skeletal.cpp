@@ -17,6 +17,7 @@
 #include "skeletal/palette_interpolation.h"
 #include "skeletal/skeletal_tracks.h"
 #include "skeletal/test_seam.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -33,24 +34,7 @@ uint64_t CORVANE_HOSTCALL hostUpload(uint8_t* record, uint64_t value) {
 }
 
 Matrix3x4 joint(double degrees, double tx, double ty, double tz) {
-  const double half = degrees * 3.141592653589793 / 360.0;
-  const double n = std::sqrt(1.0 + 0.09 + 0.25);
-  const double w = std::cos(half), s = std::sin(half) / n;
-  const double x = s, y = 0.3 * s, z = 0.5 * s;
-  Matrix3x4 m;
-  m.m[0] = float(1 - 2 * (y * y + z * z));
-  m.m[1] = float(2 * (x * y - w * z));
-  m.m[2] = float(2 * (x * z + w * y));
-  m.m[4] = float(2 * (x * y + w * z));
-  m.m[5] = float(1 - 2 * (x * x + z * z));
-  m.m[6] = float(2 * (y * z - w * x));
-  m.m[8] = float(2 * (x * z - w * y));
-  m.m[9] = float(2 * (y * z + w * x));
-  m.m[10] = float(1 - 2 * (x * x + y * y));
-  m.m[3] = float(tx);
-  m.m[7] = float(ty);
-  m.m[11] = float(tz);
-  return m;
+  return ref::joint({{1.0, 0.3, 0.5}}, degrees, {{tx, ty, tz}});
 }
 
 void writePose(Matrix3x4* palette, uint32_t joints, double phase) {

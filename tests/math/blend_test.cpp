@@ -13,7 +13,7 @@
 #include "math/palette_blend.h"
 #include "math/quaternion.h"
 #include "math/transform.h"
-#include "reference.h"
+#include "tests/support/reference.h"
 #include "world/content_key.h"
 
 namespace {
@@ -160,15 +160,9 @@ TEST(InterpolateMatrix3x4Array, RandomPalettesAgainstReference) {
     std::vector<Matrix3x4> out(64);
     ASSERT_TRUE(interpolateMatrix3x4Array(pf.data(), pt.data(), 64, t, out.data()));
     for (int j = 0; j < 64; ++j) {
-      const ref::Mat3 r = ref::arcBlend(ref::linear(Matrix4x4{{pf[j].m[0], pf[j].m[1], pf[j].m[2], 0, pf[j].m[4],
-                                                               pf[j].m[5], pf[j].m[6], 0, pf[j].m[8], pf[j].m[9],
-                                                               pf[j].m[10]}}),
-                                        ref::linear(Matrix4x4{{pt[j].m[0], pt[j].m[1], pt[j].m[2], 0, pt[j].m[4],
-                                                               pt[j].m[5], pt[j].m[6], 0, pt[j].m[8], pt[j].m[9],
-                                                               pt[j].m[10]}}),
-                                        t);
+      const Matrix3x4 r = ref::blend(pf[j], pt[j], t);
       for (int i = 0; i < 3; ++i) {
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(out[j].m[4 * i + c], double(r.a[i][c]), 1e-4) << round << ":" << j;
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(out[j].m[4 * i + c], r.m[4 * i + c], 1e-4) << round << ":" << j;
         const ref::Real f = pf[j].m[4 * i + 3], g = pt[j].m[4 * i + 3];
         EXPECT_NEAR(out[j].m[4 * i + 3], double(f + (g - f) * t), 2e-5) << round << ":" << j;
       }

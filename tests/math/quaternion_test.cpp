@@ -6,11 +6,11 @@
 #include <limits>
 
 #include "math/quaternion.h"
-#include "reference.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-constexpr ref::Real kPi = 3.14159265358979323846264338327950288L;
+using ref::kPi;
 
 Quaternion axisAngleQuaternion(ref::Vec3 axis, ref::Real angle) {
   const ref::Vec3 n = ref::normalized(axis);

@@ -69,7 +69,7 @@ TEST_F(PaletteSamplingTest, PairTwoHundredthsApartBlendsHalfwayAtOneHundredthAft
   EXPECT_FALSE(upload.firstPerson);
   EXPECT_FALSE(upload.cinematic);
   for (int j = 0; j < 8; ++j) {
-    const Matrix3x4 expected = referenceBlend(a[j], b[j], 0.5L);
+    const Matrix3x4 expected = ref::blend(a[j], b[j], 0.5L);
     for (int e = 0; e < 12; ++e) ASSERT_NEAR(out[j].m[e], expected.m[e], 2e-5);
   }
 }

@@ -16,7 +16,7 @@
 #include "skeletal/pose_upload_hook.h"
 #include "skeletal/skeletal_tracks.h"
 #include "skeletal/test_seam.h"
-#include "tests/skeletal/reference_blend.h"
+#include "tests/support/reference.h"
 #include "tests/support/library_dir.h"
 #include "tests/support/skinned_host.h"
 
@@ -79,7 +79,7 @@ class SkeletalTest : public ::testing::Test {
     ASSERT_EQ(log.accepted, 1);
     ASSERT_EQ(log.receivedCount, padded);
     for (uint32_t j = 0; j < joints; ++j) {
-      const Matrix3x4 expected = referenceBlend(from[j], to[j], alpha);
+      const Matrix3x4 expected = ref::blend(from[j], to[j], alpha);
       for (int e = 0; e < 12; ++e)
         ASSERT_NEAR(log.received[j].m[e], expected.m[e], 2e-5) << "joint " << j << " element " << e;
     }

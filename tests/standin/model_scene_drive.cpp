@@ -142,7 +142,7 @@ double slotError(const uint8_t* record, size_t offset, const WideMatrix& wanted)
 bool pairUsable(const WorldReference& r) {
   long double sp, sc;
   bool mp, mc;
-  WideMatrix rp, rc;
+  ref::Mat3 rp, rc;
   if (!r.pair || !widePlacement(r.previous, &sp, &mp, &rp) || !widePlacement(r.current, &sc, &mc, &rc)) return false;
   return mp == mc && wideDistance(r.previous, r.current) <= kLongestJump &&
          wideTurnDegrees(r.previous, r.current) <= kWidestTurn && sc / sp <= kLargestScaleRatio &&

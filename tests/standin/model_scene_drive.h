@@ -7,7 +7,7 @@
 // for the first frames, which create the tracks and log the once-only lines).
 //
 // Every frame is checked against what the driver works out itself (long
-// double, standin_blend.h) from the samples the game showed and the clock:
+// double, tests/support/reference.h) from the samples the game showed and the clock:
 // - a followed rigid model with a usable pair reaches the GPU copy carried to
 //   alpha = (min(P, cur + 0.008333334) - prev) / (cur - prev) (never below 0)
 //   in all four forms, its previous group carried to what the last frame

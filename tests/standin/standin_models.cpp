@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr long double kPi = 3.14159265358979323846264338327950288L;
 constexpr uint32_t kPaddedHostBits = 0x5A000000u;
 
 ReceivedCopy received[kMostSceneModels];
@@ -63,7 +62,7 @@ WideMatrix pathMatrix(ModelPath path, size_t model, long double s, uint64_t tick
       return wideRotation(0, 0, 1, 20.0L, 10.0L + 6.0L * s, -4.0L + lane + 2.0L * s, 1.5L);
     case ModelPath::kArc: {
       const long double a = 90.0L * s;  // degrees
-      const long double r = a * kPi / 180.0L;
+      const long double r = a * ref::kPi / 180.0L;
       return wideRotation(0, 0, 1, a + 90.0L, 30.0L + 8.0L * std::cos(r), lane + 8.0L * std::sin(r), 0.25L);
     }
     case ModelPath::kDoor: {

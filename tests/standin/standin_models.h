@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tests/standin/standin_blend.h"
+#include "tests/support/reference.h"
 
 // How a model's world matrix moves with the simulation time.
 enum class ModelPath : uint8_t {

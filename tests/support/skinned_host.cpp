@@ -2,13 +2,13 @@
 
 #include <sys/mman.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include "bootstrap/host_interface.h"
 #include "patch/hooks.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -108,24 +108,7 @@ void setRecordOwner(uint8_t* record, const void* owner) {
 }
 
 Matrix3x4 rigidJoint(double ax, double ay, double az, double degrees, double tx, double ty, double tz) {
-  const long double n = std::sqrt((long double)ax * ax + (long double)ay * ay + (long double)az * az);
-  const long double half = (long double)degrees * 3.14159265358979323846264338327950288L / 360.0L;
-  const long double s = std::sin(half) / n;
-  const long double w = std::cos(half), x = ax * s, y = ay * s, z = az * s;
-  Matrix3x4 m;
-  m.m[0] = float(1 - 2 * (y * y + z * z));
-  m.m[1] = float(2 * (x * y - w * z));
-  m.m[2] = float(2 * (x * z + w * y));
-  m.m[4] = float(2 * (x * y + w * z));
-  m.m[5] = float(1 - 2 * (x * x + z * z));
-  m.m[6] = float(2 * (y * z - w * x));
-  m.m[8] = float(2 * (x * z - w * y));
-  m.m[9] = float(2 * (y * z + w * x));
-  m.m[10] = float(1 - 2 * (x * x + y * y));
-  m.m[3] = float(tx);
-  m.m[7] = float(ty);
-  m.m[11] = float(tz);
-  return m;
+  return ref::joint({{ax, ay, az}}, degrees, {{tx, ty, tz}});
 }
 
 UploadLog& uploadLog() { return threadUploadLog; }
