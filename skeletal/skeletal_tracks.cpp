@@ -19,8 +19,8 @@ uint64_t takeTrackId() { return skeletalTrackIds.fetch_add(1, std::memory_order_
 
 // A slot of either table as a new track: cleared, keyed, a new id, first and
 // last seen at `serial`.
-template <typename Track>
-void startSlot(Track& track, const void* Track::*secondKey, const void* model, const void* second, uint64_t serial) {
+template <typename Track, typename Keyed>
+void startSlot(Track& track, const void* Keyed::*secondKey, const void* model, const void* second, uint64_t serial) {
   std::memset(static_cast<void*>(&track), 0, sizeof track);
   track.model = model;
   track.*secondKey = second;
@@ -42,8 +42,8 @@ void startOwnerlessTrack(OwnerlessTrack& track, const void* model, const void* a
 // Both tables: a slot keyed by `model` and a second key, probed from the
 // pair's hash; the first empty or stale slot on the way is started for a new
 // track.
-template <typename Track, size_t kSlots>
-Track* findSlot(Track (&table)[kSlots], uint32_t probes, const void* Track::*secondKey, const void* model,
+template <typename Track, typename Keyed, size_t kSlots>
+Track* findSlot(Track (&table)[kSlots], uint32_t probes, const void* Keyed::*secondKey, const void* model,
                 const void* second, uint64_t serial, bool create, Counter& capacityMiss,
                 void (*start)(Track&, const void*, const void*, uint64_t)) {
   const uint64_t h = skeletalSlotHash(model, second);
