@@ -9,37 +9,25 @@ namespace {
 constexpr uint32_t kSkeletalTrackLines = 16;
 constexpr uint32_t kOwnerlessTrackLines = 16;
 
-// What a skeletal track line prints, copied under the table lock.
+// What both lines print of a track, copied under the table lock.
+struct SharedFields {
+  SkinnedHistory track;
+  uint64_t deltaSamples, deltaChanges;
+};
+
 struct SkeletalTrackLine {
+  SharedFields shared;
   const char* scope;
-  uint64_t id;
-  const void* model;
   const void* ownerKey;
-  const void* asset;
-  const void* palette;
-  uint32_t joints, padded;
-  uint64_t deltaSamples, deltaChanges, deltaInterpolated;
-  uint64_t interpolated, samples, changes, rigidSamples;
-  uint64_t firstSerial, firstChangeSerial, lastChangeSerial;
-  float root[3];
-  bool rigid;
+  uint64_t deltaInterpolated, interpolated;
   uint32_t nonRigidJoint;
   double rowLength[3];
   double maxRowDot, det;
 };
 
 struct OwnerlessTrackLine {
-  uint64_t id;
-  const void* model;
-  const void* asset;
-  const void* palette;
-  uint32_t joints, padded;
+  SharedFields shared;
   int8_t pending;
-  uint64_t deltaSamples, deltaChanges;
-  uint64_t samples, changes, rigidSamples;
-  uint64_t firstSerial, firstChangeSerial, lastChangeSerial;
-  float root[3];
-  bool rigid;
   uint32_t firstNonRigidJoint;
 };
 
@@ -59,26 +47,11 @@ const char* scopeName(const SkeletalTrack& t) {
 
 // The fields both lines have, copied from a changed track; moves its sample
 // and change baselines up to its counts.
-template <class Line, class Track>
-void takeSharedFields(Line& line, Track& t) {
-  line.id = t.id;
-  line.model = t.model;
-  line.asset = t.asset;
-  line.palette = t.palette;
-  line.joints = t.joints;
-  line.padded = t.padded;
-  line.deltaSamples = t.samples - t.reportedSamples;
-  line.deltaChanges = t.changes - t.reportedChanges;
-  line.samples = t.samples;
-  line.changes = t.changes;
-  line.rigidSamples = t.rigidSamples;
-  line.firstSerial = t.firstSerial;
-  line.firstChangeSerial = t.firstChangeSerial;
-  line.lastChangeSerial = t.lastChangeSerial;
-  for (int i = 0; i < 3; ++i) line.root[i] = t.root[i];
-  line.rigid = t.rigid;
+SharedFields takeSharedFields(SkinnedHistory& t) {
+  const SharedFields shared = {t, t.samples - t.reportedSamples, t.changes - t.reportedChanges};
   t.reportedSamples = t.samples;
   t.reportedChanges = t.changes;
+  return shared;
 }
 
 // Copies the line of a changed track and moves its baselines up to its counts.
@@ -93,7 +66,7 @@ SkeletalTrackLine takeLine(SkeletalTrack& t) {
   line.maxRowDot = t.maxRowDot;
   line.det = t.det;
   t.reportedInterpolated = t.interpolated;
-  takeSharedFields(line, t);
+  line.shared = takeSharedFields(t);
   return line;
 }
 
@@ -101,7 +74,7 @@ OwnerlessTrackLine takeLine(OwnerlessTrack& t) {
   OwnerlessTrackLine line;
   line.pending = t.pending;
   line.firstNonRigidJoint = t.firstNonRigidJoint;
-  takeSharedFields(line, t);
+  line.shared = takeSharedFields(t);
   return line;
 }
 
@@ -120,18 +93,20 @@ void reportSkeletalTrackLines(const PresentationFrame& frame) {
   const unsigned long long serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {
     const SkeletalTrackLine& l = lines[i];
+    const SkinnedHistory& t = l.shared.track;
     LogMessage(
         "Skeletal track frame=%llu scope=%s id=%llu model=%p ownerKey=%p asset=%p palette=%p joints=%u padded=%u "
         "delta[samples=%llu changes=%llu] interpolated[delta=%llu total=%llu] total[samples=%llu changes=%llu "
         "rigid=%llu] serial[first=%llu firstChange=%llu lastChange=%llu] root=(%.3f,%.3f,%.3f) rigid=%u "
         "nonRigid[joint=%u rowLength=(%.5f,%.5f,%.5f) maxRowDot=%.6f det=%.6f].",
-        serial, l.scope, static_cast<unsigned long long>(l.id), l.model, l.ownerKey, l.asset, l.palette, l.joints,
-        l.padded, static_cast<unsigned long long>(l.deltaSamples), static_cast<unsigned long long>(l.deltaChanges),
-        static_cast<unsigned long long>(l.deltaInterpolated), static_cast<unsigned long long>(l.interpolated),
-        static_cast<unsigned long long>(l.samples), static_cast<unsigned long long>(l.changes),
-        static_cast<unsigned long long>(l.rigidSamples), static_cast<unsigned long long>(l.firstSerial),
-        static_cast<unsigned long long>(l.firstChangeSerial), static_cast<unsigned long long>(l.lastChangeSerial),
-        l.root[0], l.root[1], l.root[2], l.rigid ? 1u : 0u, l.nonRigidJoint, l.rowLength[0], l.rowLength[1],
+        serial, l.scope, static_cast<unsigned long long>(t.id), t.model, l.ownerKey, t.asset, t.palette, t.joints,
+        t.padded, static_cast<unsigned long long>(l.shared.deltaSamples),
+        static_cast<unsigned long long>(l.shared.deltaChanges), static_cast<unsigned long long>(l.deltaInterpolated),
+        static_cast<unsigned long long>(l.interpolated), static_cast<unsigned long long>(t.samples),
+        static_cast<unsigned long long>(t.changes), static_cast<unsigned long long>(t.rigidSamples),
+        static_cast<unsigned long long>(t.firstSerial), static_cast<unsigned long long>(t.firstChangeSerial),
+        static_cast<unsigned long long>(t.lastChangeSerial), t.root[0], t.root[1], t.root[2], t.rigid ? 1u : 0u,
+        l.nonRigidJoint, l.rowLength[0], l.rowLength[1],
         l.rowLength[2], l.maxRowDot, l.det);
   }
   if (listed < changedTracks)
@@ -156,16 +131,17 @@ void reportOwnerlessTrackLines(const PresentationFrame& frame) {
   const unsigned long long serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {
     const OwnerlessTrackLine& l = lines[i];
+    const SkinnedHistory& t = l.shared.track;
     LogMessage(
         "Ownerless skeletal track frame=%llu id=%llu model=%p asset=%p palette=%p joints=%u padded=%u pending=%d "
         "delta[samples=%llu changes=%llu] total[samples=%llu changes=%llu rigid=%llu] serial[first=%llu "
         "firstChange=%llu lastChange=%llu] root=(%.3f,%.3f,%.3f) rigid=%u firstNonRigidJoint=%u.",
-        serial, static_cast<unsigned long long>(l.id), l.model, l.asset, l.palette, l.joints, l.padded,
-        static_cast<int>(l.pending), static_cast<unsigned long long>(l.deltaSamples),
-        static_cast<unsigned long long>(l.deltaChanges), static_cast<unsigned long long>(l.samples),
-        static_cast<unsigned long long>(l.changes), static_cast<unsigned long long>(l.rigidSamples),
-        static_cast<unsigned long long>(l.firstSerial), static_cast<unsigned long long>(l.firstChangeSerial),
-        static_cast<unsigned long long>(l.lastChangeSerial), l.root[0], l.root[1], l.root[2], l.rigid ? 1u : 0u,
+        serial, static_cast<unsigned long long>(t.id), t.model, t.asset, t.palette, t.joints, t.padded,
+        static_cast<int>(l.pending), static_cast<unsigned long long>(l.shared.deltaSamples),
+        static_cast<unsigned long long>(l.shared.deltaChanges), static_cast<unsigned long long>(t.samples),
+        static_cast<unsigned long long>(t.changes), static_cast<unsigned long long>(t.rigidSamples),
+        static_cast<unsigned long long>(t.firstSerial), static_cast<unsigned long long>(t.firstChangeSerial),
+        static_cast<unsigned long long>(t.lastChangeSerial), t.root[0], t.root[1], t.root[2], t.rigid ? 1u : 0u,
         l.firstNonRigidJoint);
   }
   if (listed < changedTracks)

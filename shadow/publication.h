@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "camera/frame_state.h"
 #include "math/types.h"
 
 struct ShadowSlot {
@@ -17,8 +18,9 @@ constexpr size_t kShadowSlotCount = 4096;
 constexpr uint32_t kShadowProbes = 32;
 // A publication serves lookups up to this many serials after its own.
 constexpr uint64_t kShadowFreshSerials = 2;
-// A slot this many serials old may be taken by another publication.
-constexpr uint64_t kShadowStaleSerials = 600;
+// A slot more than this many serials old may be taken by another publication:
+// the staleness rule of every table.
+constexpr uint64_t kShadowStaleSerials = kTrackStaleSerials;
 
 // Both tables, under one lock: exclusive to publish, shared to look up.
 struct SlimLock;

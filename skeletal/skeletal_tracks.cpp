@@ -17,25 +17,49 @@ bool isStale(uint64_t lastSerial, uint64_t serial) { return serial > lastSerial 
 
 uint64_t takeTrackId() { return skeletalTrackIds.fetch_add(1, std::memory_order_relaxed); }
 
-void initialiseSkeletalSlot(SkeletalTrack& track, const void* model, const void* ownerKey, uint64_t serial) {
-  std::memset(&track, 0, sizeof track);
-  track.nonRigidJoint = kNoNonRigidJoint;
+// A slot of either table as a new track: cleared, keyed, a new id, first and
+// last seen at `serial`.
+template <typename Track, typename Keyed>
+void startSlot(Track& track, const void* Keyed::*secondKey, const void* model, const void* second, uint64_t serial) {
+  std::memset(static_cast<void*>(&track), 0, sizeof track);
   track.model = model;
-  track.ownerKey = ownerKey;
+  track.*secondKey = second;
   track.id = takeTrackId();
-  track.firstSerial = serial;
-  track.lastSerial = serial;
+  track.firstSerial = track.lastSerial = serial;
+}
+
+void startSkeletalTrack(SkeletalTrack& track, const void* model, const void* ownerKey, uint64_t serial) {
+  startSlot(track, &SkeletalTrack::ownerKey, model, ownerKey, serial);
+  track.nonRigidJoint = kNoNonRigidJoint;
   bump(counters.skeletal.tracks);
 }
 
-void initialiseOwnerlessSlot(OwnerlessTrack& track, const void* model, const void* asset, uint64_t serial) {
-  std::memset(&track, 0, sizeof track);
+void startOwnerlessTrack(OwnerlessTrack& track, const void* model, const void* asset, uint64_t serial) {
+  startSlot(track, &OwnerlessTrack::asset, model, asset, serial);
   track.firstNonRigidJoint = kNoNonRigidJoint;
-  track.model = model;
-  track.asset = asset;
-  track.id = takeTrackId();
-  track.firstSerial = serial;
-  track.lastSerial = serial;
+}
+
+// Both tables: a slot keyed by `model` and a second key, probed from the
+// pair's hash; the first empty or stale slot on the way is started for a new
+// track.
+template <typename Track, typename Keyed, size_t kSlots>
+Track* findSlot(Track (&table)[kSlots], uint32_t probes, const void* Keyed::*secondKey, const void* model,
+                const void* second, uint64_t serial, bool create, Counter& capacityMiss,
+                void (*start)(Track&, const void*, const void*, uint64_t)) {
+  const uint64_t h = skeletalSlotHash(model, second);
+  Track* vacant = nullptr;
+  for (uint32_t i = 0; i < probes; ++i) {
+    Track& slot = table[(h + i) % kSlots];
+    if (slot.model == model && slot.*secondKey == second && model != nullptr) return &slot;
+    if (vacant == nullptr && (slot.model == nullptr || isStale(slot.lastSerial, serial))) vacant = &slot;
+  }
+  if (!create) return nullptr;
+  if (vacant == nullptr) {
+    bump(capacityMiss);
+    return nullptr;
+  }
+  start(*vacant, model, second, serial);
+  return vacant;
 }
 
 }  // namespace
@@ -47,37 +71,13 @@ uint64_t skeletalSlotHash(const void* model, const void* secondKey) {
 }
 
 SkeletalTrack* findSkeletalTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
-  const uint64_t h = skeletalSlotHash(model, ownerKey);
-  SkeletalTrack* vacant = nullptr;
-  for (uint32_t i = 0; i < kSkeletalTrackProbes; ++i) {
-    SkeletalTrack& slot = skeletalTracks[(h + i) % kSkeletalTrackSlots];
-    if (slot.model == model && slot.ownerKey == ownerKey && model != nullptr) return &slot;
-    if (vacant == nullptr && (slot.model == nullptr || isStale(slot.lastSerial, serial))) vacant = &slot;
-  }
-  if (!create) return nullptr;
-  if (vacant == nullptr) {
-    bump(counters.skeletal.capacityMiss);
-    return nullptr;
-  }
-  initialiseSkeletalSlot(*vacant, model, ownerKey, serial);
-  return vacant;
+  return findSlot(skeletalTracks, kSkeletalTrackProbes, &SkeletalTrack::ownerKey, model, ownerKey, serial, create,
+                  counters.skeletal.capacityMiss, startSkeletalTrack);
 }
 
 OwnerlessTrack* findOwnerlessTrack(const void* model, const void* asset, uint64_t serial, bool create) {
-  const uint64_t h = skeletalSlotHash(model, asset);
-  OwnerlessTrack* vacant = nullptr;
-  for (uint32_t i = 0; i < kOwnerlessTrackProbes; ++i) {
-    OwnerlessTrack& slot = ownerlessTracks[(h + i) % kOwnerlessTrackSlots];
-    if (slot.model == model && slot.asset == asset && model != nullptr) return &slot;
-    if (vacant == nullptr && (slot.model == nullptr || isStale(slot.lastSerial, serial))) vacant = &slot;
-  }
-  if (!create) return nullptr;
-  if (vacant == nullptr) {
-    bump(counters.skeletal.ownerlessCapacityMiss);
-    return nullptr;
-  }
-  initialiseOwnerlessSlot(*vacant, model, asset, serial);
-  return vacant;
+  return findSlot(ownerlessTracks, kOwnerlessTrackProbes, &OwnerlessTrack::asset, model, asset, serial, create,
+                  counters.skeletal.ownerlessCapacityMiss, startOwnerlessTrack);
 }
 
 bool skeletalTrackOutdated(const SkeletalTrack& track, bool firstPerson, bool cinematic, const void* asset,
@@ -90,7 +90,7 @@ bool skeletalTrackOutdated(const SkeletalTrack& track, bool firstPerson, bool ci
 }
 
 void restartSkeletalTrack(SkeletalTrack& track, uint64_t serial) {
-  initialiseSkeletalSlot(track, track.model, track.ownerKey, serial);
+  startSkeletalTrack(track, track.model, track.ownerKey, serial);
 }
 
 void recordNonRigidJoint(const Matrix3x4& joint, SkeletalTrack& track, uint32_t index) {

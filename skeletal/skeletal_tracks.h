@@ -19,15 +19,14 @@ constexpr uint32_t kOwnerlessTrackSlots = 512;
 constexpr uint32_t kOwnerlessTrackProbes = 24;
 constexpr uint32_t kNoNonRigidJoint = 0xFFFFFFFFu;
 
-struct SkeletalTrack {
-  const void* model;     // key, first half; null: the slot is empty
-  const void* ownerKey;  // key, second half: the owner, or the asset
+// What both tables keep of a skinned model: its key, what it last uploaded,
+// and the history the track reports list.
+struct SkinnedHistory {
+  const void* model;  // key, first half; null: the slot is empty
   const void* asset;
   const void* palette;
   uint32_t joints;
   uint32_t padded;
-  double previousTime;
-  double currentTime;
   uint64_t hash;
   uint64_t id;
   uint64_t firstSerial;
@@ -37,16 +36,22 @@ struct SkeletalTrack {
   uint64_t samples;
   uint64_t changes;
   uint64_t rigidSamples;
-  uint64_t interpolated;
-  uint64_t reportedSamples;  // report baselines, written only by the track report
+  uint64_t reportedSamples;  // report baselines, written only by the track reports
   uint64_t reportedChanges;
-  uint64_t reportedInterpolated;
   float root[3];
+  bool rigid;
+};
+
+struct SkeletalTrack : SkinnedHistory {
+  const void* ownerKey;  // key, second half: the owner, or the asset
+  double previousTime;
+  double currentTime;
+  uint64_t interpolated;
+  uint64_t reportedInterpolated;
   uint32_t nonRigidJoint;  // kNoNonRigidJoint when none recorded
   double rowLength[3];
   double maxRowDot;
   double det;
-  bool rigid;
   bool firstPerson;
   bool cinematic;
   bool hasReference;
@@ -58,29 +63,13 @@ struct SkeletalTrack {
   Matrix3x4 currentPalette[kMaxPaletteJoints];
 };
 
-struct OwnerlessTrack {
-  const void* model;  // key with `asset`; null: the slot is empty
-  const void* asset;
-  const void* palette;
+// Keyed by (model, asset).
+struct OwnerlessTrack : SkinnedHistory {
   double sampleTime;
-  uint64_t hash;
-  uint64_t id;
-  uint64_t firstSerial;
-  uint64_t lastSerial;
-  uint64_t firstChangeSerial;
-  uint64_t lastChangeSerial;
-  uint64_t samples;
-  uint64_t changes;
-  uint64_t rigidSamples;
-  uint64_t reportedSamples;
-  uint64_t reportedChanges;
-  uint32_t joints;
-  uint32_t padded;
   uint32_t firstNonRigidJoint;  // kNoNonRigidJoint when the palette is rigid
-  float root[3];
   int8_t pending;
-  bool rigid;
 };
+
 
 // Zero storage is a valid empty table, so both tables live in .bss and cost
 // nothing at load. `nonRigidJoint` reads 0xFFFFFFFF in every slot that holds a

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "math/blend.h"
+
 // A refused class identity, as its RVA, and how often it was seen. An entry
 // with either value 0 is empty.
 struct ObservedVtable {
@@ -15,8 +17,10 @@ constexpr size_t kObservedVtableCount = 8;
 extern ObservedVtable observedVtables[kObservedVtableCount];
 
 // Skinned records: joints 1..256, padded to a multiple of 8; cinematic models
-// (no owner) have at most 64 joints.
+// (no owner) have at most 64 joints. The record's limit is the game's; the
+// palette blend's capacity is sized to hold it.
 constexpr uint32_t kMaxModelJoints = 256;
+static_assert(kMaxModelJoints <= kMaxPaletteJoints, "the blend holds the longest palette a record may have");
 constexpr uint32_t kJointPadding = 8;
 constexpr uint32_t kMaxCinematicJoints = 64;
 // World models carry a depth value of 0, within this tolerance.

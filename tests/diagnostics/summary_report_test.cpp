@@ -48,6 +48,12 @@ PresentationFrame frameAt(uint64_t serial, bool timesValid = true) {
   return PresentationFrame{double(serial) / 120.0, double(serial) / 60.0, serial, timesValid};
 }
 
+// Gives the counters from `first` to `last`, in the order they are declared,
+// the values n, n + 1, ...: each key of a line then shows which counter it prints.
+void numberCounters(Counter* first, Counter* last, uint64_t n) {
+  for (Counter* c = first; c <= last; ++c) c->fetch_add(n++);
+}
+
 class SummaryReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -144,23 +150,8 @@ TEST_F(SummaryReportTest, TheTwoSchedulesAreIndependent) {
 TEST_F(SummaryReportTest, WorldKeysShowTheirOwnCounters) {
   settings.worldTransforms = 1;
   settings.shadowTransforms = 1;
-  WorldCounters& w = counters.world;
-  Counter* worldOrder[] = {&w.candidates,       &w.exactStatic,       &w.exactSkinned,       &w.eligible,
-                           &w.supported,        &w.uniformScaled,     &w.reflectedSupported, &w.reflectedMoving,
-                           &w.reflectedAdjusted, &w.moving,           &w.tracks,             &w.pairs,
-                           &w.adjusted,         &w.adjustedSkinned,   &w.rejectedVtable,     &w.rejectedDepth,
-                           &w.rejectedOwner,    &w.rejectedNonRigid,  &w.nonRigidCurrent,    &w.nonRigidPrevious,
-                           &w.rejectedDiscontinuity, &w.rejectedSameTime, &w.rejectedJump,
-                           &w.rejectedReflectionParity, &w.capacityMiss, &w.nonRigidCapacityMiss,
-                           &w.cinematicEligible, &w.cinematicAdjusted};
-  uint64_t n = 1;
-  for (Counter* c : worldOrder) c->fetch_add(n++);
-  ShadowCounters& s = counters.shadow;
-  Counter* shadowOrder[] = {&s.calls,      &s.published,  &s.matchesDirect,     &s.matchesContent,
-                            &s.matchesAmbiguous, &s.adjusted, &s.cacheMiss,     &s.unreadable,
-                            &s.proxyCalls, &s.proxyLists, &s.proxyCapacityMiss, &s.capacityMissPointer,
-                            &s.capacityMissContent};
-  for (Counter* c : shadowOrder) c->fetch_add(n++);
+  numberCounters(&counters.world.candidates, &counters.world.cinematicAdjusted, 1);
+  numberCounters(&counters.shadow.calls, &counters.shadow.capacityMissContent, 29);
   runFrames(600, 600);
   const Lines expected = {
       "World diagnostics frame=600: candidates=1, exactStatic=2, exactSkinned=3, eligible=4, supported=5, "
@@ -176,25 +167,7 @@ TEST_F(SummaryReportTest, WorldKeysShowTheirOwnCounters) {
 
 TEST_F(SummaryReportTest, SkeletalKeysShowTheirOwnCounters) {
   settings.worldSkeletons = 1;
-  SkeletalCounters& k = counters.skeletal;
-  Counter* order[] = {
-      &k.calls, &k.exactSkinned, &k.eligibleWorld, &k.eligibleFirstPerson, &k.pending, &k.timeSamples, &k.changed,
-      &k.palettesRigid, &k.palettesNonRigid, &k.tracks, &k.pairs, &k.uploadPrepared, &k.uploadAdjusted,
-      &k.uploadForced, &k.uploadSkipped, &k.uploadForceFailed, &k.uploadFrames, &k.uploadSameFrame,
-      &k.uploadChanged, &k.uploadRepeated, &k.uploadGap1, &k.uploadGap2, &k.uploadGapMore, &k.uploadAlpha[0],
-      &k.uploadAlpha[1], &k.uploadAlpha[2], &k.uploadAlpha[3], &k.uploadAlpha[4], &k.discontinuity,
-      &k.interpolationRejected, &k.rejectedFirstPersonDisabled, &k.rejectedDepthHack, &k.rejectedOwner,
-      &k.rejectedLayout, &k.rejectedSameTime, &k.ownerFallbackFirstPerson, &k.capacityMiss,
-      // scope line
-      &k.scopePairsWorld, &k.scopePairsFirstPerson, &k.scopePreparedWorld, &k.scopePreparedFirstPerson,
-      &k.scopeAdjustedWorld, &k.scopeAdjustedFirstPerson, &k.scopeForcedWorld, &k.scopeForcedFirstPerson,
-      &k.firstPersonFrames, &k.firstPersonChanged, &k.firstPersonRepeated, &k.firstPersonGap1, &k.firstPersonGap2,
-      &k.firstPersonGapMore,
-      // cinematic line
-      &k.cinematicEligible, &k.cinematicPairs, &k.cinematicPrepared, &k.cinematicAdjusted, &k.cinematicForced,
-      &k.cinematicFrames};
-  uint64_t n = 101;
-  for (Counter* c : order) c->fetch_add(n++);
+  numberCounters(&counters.skeletal.calls, &counters.skeletal.cinematicFrames, 101);
   runFrames(600, 600);
   const Lines expected = {
       "Skeletal diagnostics frame=600: calls=101 exactSkinned=102 eligible[world=103 firstPerson=104] pending=105 "
