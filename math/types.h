@@ -17,7 +17,10 @@ struct Matrix4x4 {
 };
 
 // Translation in 64-bit, then the 3x3 rotation column by column:
-// R00, R10, R20, R01, R11, R21, R02, R12, R22.
+// R00, R10, R20, R01, R11, R21, R02, R12, R22 (Rrc: row r, column c of the
+// source matrix), as decomposeRigid writes it and composeScaledRigid reads it.
+// The quaternion conversions read and write the block in row order, so they
+// see the transposed rotation (quaternion.h says why that is exact).
 struct RigidTransform {
   double translation[3];
   float rotation[9];

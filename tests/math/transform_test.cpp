@@ -8,6 +8,7 @@
 
 #include "math/blend.h"
 #include "math/palette_blend.h"
+#include "math/quaternion.h"
 #include "math/transform.h"
 #include "tests/support/reference.h"
 
@@ -414,6 +415,10 @@ TEST(Multiply, FullFourByFourProductWithSignedZeros) {
 // Worked out by hand: m is 2 R + (4, -2, 6) with R the 120-degree turn about
 // (1, 1, 1), which permutes the axes; a blend from the identity turns about the
 // same axis (60 degrees: entries 2/3 and -1/3; 180 degrees: -1/3 and 2/3).
+// The quarter turn about z (x to y) decomposed: its rotation block is stored
+// column by column and the quaternion conversion reads it in row order, so the
+// quaternion is the transposed turn's, which turns the axes (v + w t + q x t
+// with t = 2 q x v) x to -y, y to x; blends and angles are unaffected.
 TEST(PinnedResults, InverseRelativeAndBlendOfAThirdTurn) {
   const Matrix4x4 m{{0, 0, 2, 4, 2, 0, 0, -2, 0, 2, 0, 6, 0, 0, 0, 1}};
   const Matrix4x4 shift{{1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
@@ -423,6 +428,17 @@ TEST(PinnedResults, InverseRelativeAndBlendOfAThirdTurn) {
   ASSERT_TRUE(interpolateMatrix4x4(identity4(), m, 0.5, &half));
   ASSERT_TRUE(interpolateMatrix4x4(identity4(), m, 1.5, &beyond));
   const float a = -2.5f / 3, b = 5.0f / 3;  // scale 2.5 times -1/3 and 2/3
+  RigidTransform quarter;
+  ASSERT_TRUE(decomposeRigid(Matrix4x4{{0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}, &quarter));
+  const Quaternion q = quaternionFromRotation(quarter.rotation);
+  const double u[3] = {q.x, q.y, q.z};
+  auto cross = [&u](const double* v, int r) { return u[(r + 1) % 3] * v[(r + 2) % 3] - u[(r + 2) % 3] * v[(r + 1) % 3]; };
+  Matrix4x4 turned = identity4();
+  for (int c = 0; c < 3; ++c) {
+    const double v[3] = {double(c == 0), double(c == 1), double(c == 2)};
+    const double t[3] = {2 * cross(v, 0), 2 * cross(v, 1), 2 * cross(v, 2)};
+    for (int r = 0; r < 3; ++r) turned.m[4 * r + c] = float(v[r] + q.w * t[r] + cross(t, r));
+  }
   const struct {
     const Matrix4x4& got;
     Matrix4x4 expected;
@@ -432,6 +448,7 @@ TEST(PinnedResults, InverseRelativeAndBlendOfAThirdTurn) {
       {backward, {{0, 0.5f, 0, 2, 0, 0, 0.5f, -3, 0.5f, 0, 0, -2, 0, 0, 0, 1}}},
       {half, {{1, -0.5f, 1, 2, 1, 1, -0.5f, -1, -0.5f, 1, 1, 3, 0, 0, 0, 1}}},
       {beyond, {{a, b, b, 6, b, a, b, -3, b, b, a, 9, 0, 0, 0, 1}}},
+      {turned, {{0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}},
   };
   for (const auto& c : cases)
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(c.got.m[i], c.expected.m[i], 2e-6) << (&c - cases) << " element " << i;
