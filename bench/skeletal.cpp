@@ -18,6 +18,11 @@
 #include "skeletal/skeletal_tracks.h"
 #include "skeletal/test_seam.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 bool everythingReadable(const void*, MemoryRegion* out) {

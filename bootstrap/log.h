@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 
+namespace corvane::bootstrap {
+
 constexpr size_t kLogMessageCapacity = 1024;  // 1023 characters and the terminator
 constexpr size_t kPathCapacity = 260;
 
@@ -11,3 +13,5 @@ void LogMessage(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)
 // The full path of `fileName` in the library's own directory. False when the
 // library path is unknown or the result would not fit in kPathCapacity.
 bool pathBesideLibrary(const wchar_t* fileName, wchar_t (&out)[kPathCapacity]);
+
+}  // namespace corvane::bootstrap

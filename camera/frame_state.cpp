@@ -4,8 +4,10 @@
 
 #include "platform/locks.h"
 
+namespace corvane::camera {
+
 namespace {
-SlimLock correctionLock;
+os::SlimLock correctionLock;
 CameraCorrection cameraCorrection;
 
 // The presentation frame is read by every renderer hook call, on several
@@ -14,7 +16,7 @@ CameraCorrection cameraCorrection;
 // rewrites them, and a reader retries when the sequence moved. A reader that
 // keeps meeting a write falls back to the lock, which the writer holds
 // throughout.
-SlimLock presentationLock;
+os::SlimLock presentationLock;
 PresentationFrame presentationFrame;  // the writer's own copy, under presentationLock
 std::atomic<uint64_t> frameSequence{0};
 constexpr int kFrameWords = 4;
@@ -46,7 +48,7 @@ PresentationFrame loadFrameWords() {
 std::atomic<uint64_t> latestPresentationSerial{0};
 
 CameraCorrection copyCameraCorrection() {
-  SharedGuard guard(correctionLock);
+  os::SharedGuard guard(correctionLock);
   return cameraCorrection;
 }
 
@@ -58,12 +60,12 @@ PresentationFrame copyPresentationFrame() {
     std::atomic_thread_fence(std::memory_order_acquire);
     if (frameSequence.load(std::memory_order_relaxed) == before) return frame;
   }
-  SharedGuard guard(presentationLock);
+  os::SharedGuard guard(presentationLock);
   return loadFrameWords();
 }
 
 void publishCameraCorrection(const Matrix4x4& forward, const Matrix4x4& inverse, bool valid) {
-  ExclusiveGuard guard(correctionLock);
+  os::ExclusiveGuard guard(correctionLock);
   cameraCorrection.previousForward = cameraCorrection.currentForward;
   cameraCorrection.previousInverse = cameraCorrection.currentInverse;
   cameraCorrection.previousValid = cameraCorrection.currentValid;
@@ -76,7 +78,7 @@ void publishCameraCorrection(const Matrix4x4& forward, const Matrix4x4& inverse,
 PresentationFrame publishPresentationFrame(double presentationTime, double sampleTime, bool timesValid) {
   PresentationFrame published;
   {
-    ExclusiveGuard guard(presentationLock);
+    os::ExclusiveGuard guard(presentationLock);
     presentationFrame.presentationSerial += 1;
     presentationFrame.presentationTime = presentationTime;
     presentationFrame.sampleTime = sampleTime;
@@ -94,3 +96,5 @@ PresentationFrame publishPresentationFrame(double presentationTime, double sampl
   latestPresentationSerial.store(published.presentationSerial, std::memory_order_release);
   return published;
 }
+
+}  // namespace corvane::camera

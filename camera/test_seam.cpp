@@ -5,6 +5,8 @@
 #include "camera/host_clock.h"
 #include "camera/update_camera.h"
 
+namespace corvane::camera {
+
 void resetCameraStateForTests() {
   cameraHistory = CameraHistory{};
   cameraEnabled = true;
@@ -16,3 +18,5 @@ void resetCameraStateForTests() {
 }
 
 void forgetVerifiedClockForTests() { verifiedClock = nullptr; }
+
+}  // namespace corvane::camera

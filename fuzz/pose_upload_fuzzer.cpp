@@ -14,6 +14,9 @@
 #include "patch/hooks.h"
 #include "skeletal/skinned_record.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kRecordSlots = 4;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::patch {
+
 // True only if all `length` bytes at `address` lie in one committed region whose
 // protection allows reading (and is not a guard page). Nothing is cached.
 bool isReadableRange(const void* address, size_t length);
@@ -21,3 +23,5 @@ bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t lengt
 
 // The protection tests alone, for a region already queried.
 bool isReadableProtection(uint32_t state, uint32_t protect);
+
+}  // namespace corvane::patch

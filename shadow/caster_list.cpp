@@ -9,6 +9,12 @@
 #include "shadow/publication.h"
 #include "world/content_key.h"
 
+using corvane::bootstrap::kCasterListCountOffset;
+using corvane::bootstrap::kCasterTransformOffset;
+using corvane::camera::latestPresentationSerial;
+using corvane::patch::ReadableRegionMemo;
+using corvane::patch::isReadableRange;
+
 namespace {
 
 // Lookups are made this many casters at a time under one shared hold, so that

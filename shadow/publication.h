@@ -21,7 +21,10 @@ constexpr uint64_t kShadowFreshSerials = 2;
 constexpr uint64_t kShadowStaleSerials = 600;
 
 // Both tables, under one lock: exclusive to publish, shared to look up.
+namespace corvane::os {
 struct SlimLock;
+}
+using corvane::os::SlimLock;
 extern SlimLock shadowPublicationLock;
 extern ShadowSlot pointerTable[kShadowSlotCount];
 extern ShadowSlot contentTable[kShadowSlotCount];

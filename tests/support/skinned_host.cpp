@@ -10,6 +10,9 @@
 #include "bootstrap/host_interface.h"
 #include "patch/hooks.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kHostImageSize = 0x3C00000;

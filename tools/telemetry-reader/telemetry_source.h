@@ -5,6 +5,8 @@
 
 #include "camera/telemetry.h"
 
+using namespace corvane::camera;
+
 enum class OpenResult { kOpened, kNoSuchBlock, kFailed };
 
 struct TelemetrySource {
