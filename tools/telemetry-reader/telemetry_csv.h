@@ -4,7 +4,7 @@
 
 #include "camera/telemetry.h"
 
-using namespace corvane::camera;
+using corvane::camera::TelemetryBlock;
 
 extern const char kTelemetryCsvHeader[];
 // One line without its line end; false if it does not fit.

@@ -5,7 +5,7 @@
 
 #include "camera/telemetry.h"
 
-using namespace corvane::camera;
+using corvane::camera::TelemetryBlock;
 
 enum class OpenResult { kOpened, kNoSuchBlock, kFailed };
 

@@ -22,7 +22,7 @@
 
 #include "camera/telemetry.h"
 
-using namespace corvane::camera;
+using corvane::camera::TelemetryBlock;
 
 constexpr uint32_t kSummaryHalfWindow = 12;
 constexpr uint32_t kSummaryWindow = 2 * kSummaryHalfWindow + 1;

@@ -20,6 +20,7 @@
 #include "tools/telemetry-reader/telemetry_summary.h"
 
 using namespace corvane::bootstrap;
+using namespace corvane::camera;
 using namespace corvane::os;
 
 namespace {
