@@ -16,6 +16,11 @@
 #include "patch/hooks.h"
 #include "platform/platform.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kViewSize = 0xF0;

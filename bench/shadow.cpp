@@ -14,6 +14,10 @@
 #include "shadow/test_seam.h"
 #include "world/content_key.h"
 
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr uint32_t kCasters = 2000;

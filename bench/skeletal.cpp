@@ -19,6 +19,11 @@
 #include "skeletal/test_seam.h"
 #include "tests/support/reference.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 bool everythingReadable(const void*, MemoryRegion* out) {

@@ -32,6 +32,10 @@
 #include "world/model_record.h"
 #include "world/test_seam.h"
 
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 // --- Lock timing -----------------------------------------------------------
 
 namespace {

@@ -16,6 +16,10 @@
 #include "platform/platform.h"
 #include "world/model_record.h"
 
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 uint64_t CORVANE_HOSTCALL hostCopy(void** outSlot, uint64_t value, float, const uint8_t* block) {

@@ -5,6 +5,6 @@
 #include "bootstrap/install.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  dllAttach(module, reason);
+  corvane::bootstrap::dllAttach(module, reason);
   return TRUE;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace corvane::bootstrap {
+
 // Load address of the host's main module; every RVA is added to it. Written once
 // by the install worker before any hook exists.
 extern uint8_t* hostBase;
@@ -95,3 +97,5 @@ constexpr uint64_t kCasterListCountOffset = 0x8;
 
 // The SHA-256 of the host executable this build accepts.
 extern const uint8_t expectedHostDigest[32];
+
+}  // namespace corvane::bootstrap

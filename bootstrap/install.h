@@ -4,14 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "camera/telemetry.h"
 #include "platform/platform.h"
 
-struct TelemetryBlock;
+namespace corvane::bootstrap {
 
 extern void* ownModule;
 extern std::atomic<uint8_t> workerStarted;
 extern void* telemetryMapping;
-extern TelemetryBlock* telemetryView;
+extern camera::TelemetryBlock* telemetryView;
 
 constexpr uint32_t kProcessAttach = 1;
 
@@ -23,3 +24,5 @@ void formatTelemetryMappingName(uint32_t processId, wchar_t (&name)[kMappingName
 
 // The whole install sequence; runs once on its own thread.
 uint32_t CORVANE_HOSTCALL installWorker(void* unused);
+
+}  // namespace corvane::bootstrap

@@ -10,18 +10,20 @@
 #include "patch/hooks.h"
 #include "platform/platform.h"
 
+namespace corvane::bootstrap {
+
 void* ownModule = nullptr;
 std::atomic<uint8_t> workerStarted{0};
 void* telemetryMapping = nullptr;
-TelemetryBlock* telemetryView = nullptr;
+camera::TelemetryBlock* telemetryView = nullptr;
 uint8_t* hostBase = nullptr;
 
 bool dllAttach(void* module, uint32_t reason) {
   if (reason != kProcessAttach) return true;
   ownModule = module;
-  platform.disableThreadNotifications(module);
+  os::platform.disableThreadNotifications(module);
   if (workerStarted.exchange(1) != 0) return true;
-  platform.startThread(installWorker);
+  os::platform.startThread(installWorker);
   return true;
 }
 
@@ -43,25 +45,25 @@ namespace {
 
 void createTelemetryBlock() {
   wchar_t name[kMappingNameCapacity];
-  formatTelemetryMappingName(platform.currentProcessId(), name);
+  formatTelemetryMappingName(os::platform.currentProcessId(), name);
   uint32_t error = 0;
-  void* mapping = platform.createSharedMapping(name, kTelemetrySize, &error);
+  void* mapping = os::platform.createSharedMapping(name, camera::kTelemetrySize, &error);
   if (mapping == nullptr) {
     LogMessage("Unable to create the camera telemetry mapping (Win32 %lu).", static_cast<unsigned long>(error));
     return;
   }
   telemetryMapping = mapping;
-  void* view = platform.mapSharedView(mapping, kTelemetrySize, &error);
+  void* view = os::platform.mapSharedView(mapping, camera::kTelemetrySize, &error);
   if (view == nullptr) {
     LogMessage("Unable to map the camera telemetry block (Win32 %lu).", static_cast<unsigned long>(error));
-    platform.closeSharedMapping(mapping);
+    os::platform.closeSharedMapping(mapping);
     telemetryMapping = nullptr;
     return;
   }
-  std::memset(view, 0, kTelemetrySize);
-  auto* block = static_cast<TelemetryBlock*>(view);
-  block->version = kTelemetryVersion;
-  block->size = kTelemetrySize;
+  std::memset(view, 0, camera::kTelemetrySize);
+  auto* block = static_cast<camera::TelemetryBlock*>(view);
+  block->version = camera::kTelemetryVersion;
+  block->size = camera::kTelemetrySize;
   std::atomic_thread_fence(std::memory_order_release);
   telemetryView = block;
 }
@@ -69,7 +71,7 @@ void createTelemetryBlock() {
 }  // namespace
 
 uint32_t CORVANE_HOSTCALL installWorker(void*) {
-  uint8_t* base = static_cast<uint8_t*>(platform.mainModule());
+  uint8_t* base = static_cast<uint8_t*>(os::platform.mainModule());
   hostBase = base;
   if (!runMathSelfTest()) {
     LogMessage("World-transform interpolation self-test failed; hooks were not installed.");
@@ -79,12 +81,12 @@ uint32_t CORVANE_HOSTCALL installWorker(void*) {
 
   wchar_t executable[kPathCapacity];
   std::wmemset(executable, 0, kPathCapacity);
-  if (platform.moduleFileName(nullptr, executable, kPathCapacity) == 0) {
+  if (os::platform.moduleFileName(nullptr, executable, kPathCapacity) == 0) {
     LogMessage("Unable to obtain the executable path; patch not installed.");
     return 0;
   }
   uint8_t digest[32] = {};
-  if (!platform.hashFileSha256(executable, digest)) {
+  if (!os::platform.hashFileSha256(executable, digest)) {
     LogMessage("Unable to hash Dishonored2.exe; patch not installed.");
     return 0;
   }
@@ -100,9 +102,11 @@ uint32_t CORVANE_HOSTCALL installWorker(void*) {
   loadSettings();
   if (settings.telemetry) createTelemetryBlock();
 
-  if (!installCameraHook()) return 0;
-  installGpuCopyHook();
-  installPoseUploadHook();
-  installShadowProxies();
+  if (!patch::installCameraHook()) return 0;
+  patch::installGpuCopyHook();
+  patch::installPoseUploadHook();
+  patch::installShadowProxies();
   return 0;
 }
+
+}  // namespace corvane::bootstrap

@@ -8,9 +8,11 @@
 #include "bootstrap/install.h"
 #include "platform/platform.h"
 
+namespace corvane::bootstrap {
+
 bool pathBesideLibrary(const wchar_t* fileName, wchar_t (&out)[kPathCapacity]) {
   std::wmemset(out, 0, kPathCapacity);
-  uint32_t length = platform.moduleFileName(ownModule, out, kPathCapacity);
+  uint32_t length = os::platform.moduleFileName(ownModule, out, kPathCapacity);
   // 0 is a failure; a full buffer means the path was cut and is not the library's.
   if (length == 0 || length >= kPathCapacity) {
     out[0] = 0;
@@ -39,12 +41,14 @@ void LogMessage(const char* format, ...) {
   if (formatted < 0) line[0] = 0;
   const size_t length = std::strlen(line);
 
-  platform.debugOutput(line);
-  platform.debugOutput("\n");
+  os::platform.debugOutput(line);
+  os::platform.debugOutput("\n");
 
   wchar_t path[kPathCapacity];
   if (!pathBesideLibrary(L"corvane.log", path)) return;
   line[length] = '\r';
   line[length + 1] = '\n';
-  platform.appendToFile(path, line, length + 2);
+  os::platform.appendToFile(path, line, length + 2);
 }
+
+}  // namespace corvane::bootstrap

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::bootstrap {
+
 constexpr size_t kLogMessageCapacity = 1024;  // 1023 characters and the terminator
 constexpr size_t kPathCapacity = 260;
 
@@ -20,3 +22,4 @@ inline bool claimOnce(std::atomic<uint32_t>& flag) {
   uint32_t expected = 0;
   return flag.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
 }
+}  // namespace corvane::bootstrap

@@ -3,6 +3,8 @@
 #include "bootstrap/log.h"
 #include "platform/platform.h"
 
+namespace corvane::bootstrap {
+
 Settings settings{};
 
 namespace {
@@ -35,7 +37,7 @@ void loadSettings() {
   // Without a usable path every switch takes its default.
   const bool havePath = pathBesideLibrary(L"corvane.ini", path);
   for (const SettingKey& k : kSettingKeys) {
-    int value = havePath ? platform.readIniInt(k.section, k.key, k.fallback, path) : k.fallback;
+    int value = havePath ? os::platform.readIniInt(k.section, k.key, k.fallback, path) : k.fallback;
     settings.*(k.field) = value != 0 ? 1 : 0;
   }
   LogMessage(
@@ -46,3 +48,5 @@ void loadSettings() {
       settings.worldTransforms, settings.cinematicTransforms, settings.shadowTransforms,
       settings.firstPersonSkeletons, settings.worldSkeletons, settings.cinematicSkeletons, settings.telemetry);
 }
+
+}  // namespace corvane::bootstrap

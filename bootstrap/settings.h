@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvane::bootstrap {
+
 struct Settings {
   uint8_t unlockAbove120;
   uint8_t stabilizeMouseSensitivity;
@@ -20,3 +22,5 @@ extern Settings settings;
 
 // Reads corvane.ini beside the library and logs the configuration line.
 void loadSettings();
+
+}  // namespace corvane::bootstrap

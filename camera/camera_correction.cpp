@@ -5,6 +5,8 @@
 #include "math/quaternion.h"
 #include "math/transform.h"
 
+namespace corvane::camera {
+
 Matrix4x4 cameraWorldMatrix(const RigidTransform& pose) {
   const float* a = pose.rotation;
   const float x = static_cast<float>(pose.translation[0]);
@@ -39,3 +41,5 @@ bool ComputeCameraCorrection(const RigidTransform& before, const RigidTransform&
   multiplyMatrix4x4(cameraWorldMatrix(before), cameraViewMatrix(after), inverse);
   return isFiniteMatrix4x4(*forward) && isFiniteMatrix4x4(*inverse);
 }
+
+}  // namespace corvane::camera

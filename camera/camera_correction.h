@@ -4,6 +4,8 @@
 #include "camera/update_camera.h"
 #include "math/types.h"
 
+namespace corvane::camera {
+
 // A correction never exceeds what one step between camera samples may.
 constexpr double kMaxCorrectionDistance = kMaxJumpDistance;
 constexpr double kMaxCorrectionAngle = kMaxJumpAngle;
@@ -18,3 +20,5 @@ Matrix4x4 cameraViewMatrix(const RigidTransform& pose);
 // both are usable; on false the outputs may hold partial results.
 bool ComputeCameraCorrection(const RigidTransform& before, const RigidTransform& after, Matrix4x4* forward,
                              Matrix4x4* inverse);
+
+}  // namespace corvane::camera

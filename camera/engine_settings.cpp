@@ -7,12 +7,17 @@
 #include "bootstrap/settings.h"
 #include "camera/update_camera.h"
 
+namespace corvane::camera {
+
+using bootstrap::LogMessage;
+using bootstrap::settings;
+
 std::atomic<int32_t> frameCapState{kFrameCapPending};
 std::atomic<int32_t> mouseState{kMousePending};
 
 namespace {
 
-std::atomic_ref<int32_t> hostValue(uint64_t rva) { return std::atomic_ref<int32_t>(*hostAddress<int32_t>(rva)); }
+std::atomic_ref<int32_t> hostValue(uint64_t rva) { return std::atomic_ref<int32_t>(*bootstrap::hostAddress<int32_t>(rva)); }
 
 bool claim(std::atomic<int32_t>& state, int32_t settled) {
   int32_t expected = 0;
@@ -20,11 +25,11 @@ bool claim(std::atomic<int32_t>& state, int32_t settled) {
 }
 
 void settleFrameCap() {
-  const uint32_t spinning = static_cast<uint32_t>(hostValue(kDisableFrameSpinningRva).load(std::memory_order_relaxed));
+  const uint32_t spinning = static_cast<uint32_t>(hostValue(bootstrap::kDisableFrameSpinningRva).load(std::memory_order_relaxed));
   if (spinning > 1) return;
-  const int32_t tripleBuffering = hostValue(kTripleBufferingRva).load(std::memory_order_relaxed);
+  const int32_t tripleBuffering = hostValue(bootstrap::kTripleBufferingRva).load(std::memory_order_relaxed);
   if (tripleBuffering == 0) {
-    hostValue(kDisableFrameSpinningRva).exchange(1);
+    hostValue(bootstrap::kDisableFrameSpinningRva).exchange(1);
     if (claim(frameCapState, kFrameCapApplied))
       LogMessage("Applied com_disableFrameSpinning=1; the external/driver limiter now controls FPS.");
   } else if (tripleBuffering == 1) {
@@ -34,13 +39,13 @@ void settleFrameCap() {
 }
 
 void settleMouseSensitivity() {
-  const int32_t fix = hostValue(kFixMouseSensibilityRva).load(std::memory_order_relaxed);
+  const int32_t fix = hostValue(bootstrap::kFixMouseSensibilityRva).load(std::memory_order_relaxed);
   if (fix == 0) {
     if (claim(mouseState, kMouseAlreadyStable))
       LogMessage("Mouse sensitivity is already stable: g_fixMouseSensibility=0.");
   } else if (fix == 1) {
     if (claim(mouseState, kMouseApplied)) {
-      hostValue(kFixMouseSensibilityRva).exchange(0);
+      hostValue(bootstrap::kFixMouseSensibilityRva).exchange(0);
       LogMessage("Stabilized mouse sensitivity by applying g_fixMouseSensibility=0.");
     }
   }
@@ -52,3 +57,5 @@ void ApplyEngineSettings() {
   if (settings.unlockAbove120 && frameCapState.load() == kFrameCapPending) settleFrameCap();
   if (settings.stabilizeMouseSensitivity && mouseState.load() == kMousePending) settleMouseSensitivity();
 }
+
+}  // namespace corvane::camera

@@ -4,13 +4,15 @@
 
 #include "platform/locks.h"
 
+namespace corvane::camera {
+
 CameraCorrection cameraCorrection;
 PresentationFrame presentationFrame;
 std::atomic<uint64_t> frameSequence{0};
 std::atomic<uint64_t> frameWords[kFrameWords];
 
 namespace {
-SlimLock correctionLock;
+os::SlimLock correctionLock;
 
 // The presentation frame is read by every renderer hook call, on several
 // threads at once, so readers take no lock: the frame lives in atomic words
@@ -18,7 +20,7 @@ SlimLock correctionLock;
 // rewrites them, and a reader retries when the sequence moved. A reader that
 // keeps meeting a write falls back to the lock, which the writer holds
 // throughout.
-SlimLock presentationLock;
+os::SlimLock presentationLock;
 constexpr int kOptimisticReads = 64;
 
 uint64_t bitsOf(double value) {
@@ -46,7 +48,7 @@ PresentationFrame loadFrameWords() {
 std::atomic<uint64_t> latestPresentationSerial{0};
 
 CameraCorrection copyCameraCorrection() {
-  SharedGuard guard(correctionLock);
+  os::SharedGuard guard(correctionLock);
   return cameraCorrection;
 }
 
@@ -58,12 +60,12 @@ PresentationFrame copyPresentationFrame() {
     std::atomic_thread_fence(std::memory_order_acquire);
     if (frameSequence.load(std::memory_order_relaxed) == before) return frame;
   }
-  SharedGuard guard(presentationLock);
+  os::SharedGuard guard(presentationLock);
   return loadFrameWords();
 }
 
 void publishCameraCorrection(const Matrix4x4& forward, const Matrix4x4& inverse, bool valid) {
-  ExclusiveGuard guard(correctionLock);
+  os::ExclusiveGuard guard(correctionLock);
   cameraCorrection.previousForward = cameraCorrection.currentForward;
   cameraCorrection.previousInverse = cameraCorrection.currentInverse;
   cameraCorrection.previousValid = cameraCorrection.currentValid;
@@ -76,7 +78,7 @@ void publishCameraCorrection(const Matrix4x4& forward, const Matrix4x4& inverse,
 PresentationFrame publishPresentationFrame(double presentationTime, double sampleTime, bool timesValid) {
   PresentationFrame published;
   {
-    ExclusiveGuard guard(presentationLock);
+    os::ExclusiveGuard guard(presentationLock);
     presentationFrame.presentationSerial += 1;
     presentationFrame.presentationTime = presentationTime;
     presentationFrame.sampleTime = sampleTime;
@@ -94,3 +96,5 @@ PresentationFrame publishPresentationFrame(double presentationTime, double sampl
   latestPresentationSerial.store(published.presentationSerial, std::memory_order_release);
   return published;
 }
+
+}  // namespace corvane::camera

@@ -6,6 +6,8 @@
 
 #include "math/types.h"
 
+namespace corvane::camera {
+
 struct CameraCorrection {
   Matrix4x4 currentForward;
   Matrix4x4 currentInverse;
@@ -62,3 +64,5 @@ PresentationFrame copyPresentationFrame();
 void publishCameraCorrection(const Matrix4x4& forward, const Matrix4x4& inverse, bool valid);
 // Publishes the next serial with these times and returns the whole record.
 PresentationFrame publishPresentationFrame(double presentationTime, double sampleTime, bool timesValid);
+
+}  // namespace corvane::camera

@@ -5,14 +5,16 @@
 #include "bootstrap/host_interface.h"
 #include "patch/readable.h"
 
+namespace corvane::camera {
+
 const uint8_t* verifiedClock = nullptr;
 
 namespace {
 
 bool isReadableClock(const uint8_t* record) {
-  return isReadableRange(record, sizeof(uint64_t)) &&
-         isReadableRange(record + kClockPresentationTimeOffset, sizeof(double)) &&
-         isReadableRange(record + kClockSampleTimeOffset, sizeof(double));
+  return patch::isReadableRange(record, sizeof(uint64_t)) &&
+         patch::isReadableRange(record + bootstrap::kClockPresentationTimeOffset, sizeof(double)) &&
+         patch::isReadableRange(record + bootstrap::kClockSampleTimeOffset, sizeof(double));
 }
 
 double readTime(const uint8_t* record, uint64_t offset) {
@@ -26,7 +28,7 @@ double readTime(const uint8_t* record, uint64_t offset) {
 HostClock readHostClock() {
   HostClock clock{false, 0.0, 0.0};
   const uint8_t* record;
-  std::memcpy(&record, hostAddress(kClockPointerRva), sizeof record);
+  std::memcpy(&record, bootstrap::hostAddress(bootstrap::kClockPointerRva), sizeof record);
   if (record == nullptr) return clock;
   if (record != verifiedClock) {
     if (!isReadableClock(record)) return clock;
@@ -34,9 +36,11 @@ HostClock readHostClock() {
   }
   uint64_t identity;
   std::memcpy(&identity, record, sizeof identity);
-  if (identity != reinterpret_cast<uint64_t>(hostBase + kClockClassRva)) return clock;
+  if (identity != reinterpret_cast<uint64_t>(bootstrap::hostBase + bootstrap::kClockClassRva)) return clock;
   clock.present = true;
-  clock.presentationTime = readTime(record, kClockPresentationTimeOffset);
-  clock.sampleTime = readTime(record, kClockSampleTimeOffset);
+  clock.presentationTime = readTime(record, bootstrap::kClockPresentationTimeOffset);
+  clock.sampleTime = readTime(record, bootstrap::kClockSampleTimeOffset);
   return clock;
 }
+
+}  // namespace corvane::camera

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvane::camera {
+
 struct HostClock {
   bool present;  // pointer set, record readable and of the clock class
   double presentationTime;
@@ -16,3 +18,5 @@ HostClock readHostClock();
 // keeps one clock for the life of a session, so the probe runs only when the
 // pointer changes, never on an ordinary frame.
 extern const uint8_t* verifiedClock;
+
+}  // namespace corvane::camera

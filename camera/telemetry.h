@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::camera {
+
 struct TelemetryBlock {
   uint64_t sequence;  // odd while a write is in progress
   uint32_t version;   // 1
@@ -30,3 +32,5 @@ static_assert(offsetof(TelemetryBlock, sourceOrigin) == 0x30);
 static_assert(offsetof(TelemetryBlock, outputOrigin) == 0x3C);
 static_assert(offsetof(TelemetryBlock, sourceAxes) == 0x48);
 static_assert(offsetof(TelemetryBlock, outputAxes) == 0x6C);
+
+}  // namespace corvane::camera

@@ -9,6 +9,8 @@
 
 #include "camera/telemetry.h"
 
+namespace corvane::camera {
+
 namespace telemetry_access {
 
 template <typename T>
@@ -68,3 +70,5 @@ inline bool readTelemetrySnapshot(const TelemetryBlock* block, TelemetryBlock* o
   const uint64_t second = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(block->sequence)).load(std::memory_order_relaxed);
   return first == second;
 }
+
+}  // namespace corvane::camera

@@ -7,9 +7,11 @@
 #include "camera/telemetry_access.h"
 #include "camera/view_pose.h"
 
+namespace corvane::camera {
+
 void writeTelemetry(const void* destination, const void* source, const HostClock& clock, bool enabled,
                     double alpha) {
-  TelemetryBlock* block = telemetryView;
+  TelemetryBlock* block = bootstrap::telemetryView;
   if (block == nullptr) return;
 
   // Everything is gathered before the sequence turns odd.
@@ -44,3 +46,5 @@ void writeTelemetry(const void* destination, const void* source, const HostClock
   std::atomic_thread_fence(std::memory_order_seq_cst);
   std::atomic_ref<uint64_t>(block->sequence).fetch_add(1);
 }
+
+}  // namespace corvane::camera

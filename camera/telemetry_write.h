@@ -2,5 +2,9 @@
 #pragma once
 #include "camera/host_clock.h"
 
+namespace corvane::camera {
+
 void writeTelemetry(const void* destination, const void* source, const HostClock& clock, bool enabled,
                     double alpha);
+
+}  // namespace corvane::camera

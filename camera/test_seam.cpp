@@ -6,6 +6,8 @@
 #include "camera/host_clock.h"
 #include "camera/update_camera.h"
 
+namespace corvane::camera {
+
 void resetCameraStateForTests() {
   cameraHistory = CameraHistory{};
   cameraEnabled = true;
@@ -22,3 +24,5 @@ void resetCameraStateForTests() {
 }
 
 void forgetVerifiedClockForTests() { verifiedClock = nullptr; }
+
+}  // namespace corvane::camera

@@ -12,6 +12,8 @@
 #include "math/transform.h"
 #include "platform/platform.h"
 
+namespace corvane::camera {
+
 CameraHistory cameraHistory{};
 bool cameraEnabled = true;
 bool f10WasDown = false;
@@ -45,11 +47,11 @@ double originDistance(const RigidTransform& a, const RigidTransform& b) {
 }
 
 void watchF10() {
-  const bool down = (static_cast<uint16_t>(platform.keyState(kVirtualKeyF10)) & kKeyDownBit) != 0;
+  const bool down = (static_cast<uint16_t>(os::platform.keyState(kVirtualKeyF10)) & kKeyDownBit) != 0;
   if (down && !f10WasDown) {
     invalidateHistory();
     cameraEnabled = !cameraEnabled;
-    LogMessage("F10: high-FPS camera and first-person prediction %s.", cameraEnabled ? "enabled" : "disabled");
+    bootstrap::LogMessage("F10: high-FPS camera and first-person prediction %s.", cameraEnabled ? "enabled" : "disabled");
   }
   f10WasDown = down;
 }
@@ -63,7 +65,7 @@ void interpolateView(void* destination, const void* source) {
   const RigidTransform pose = captureViewPose(destination);
   if (!isFiniteRigidTransform(pose)) return invalidateHistory();
   const uint8_t* bytes = static_cast<const uint8_t*>(destination);
-  if (std::memcmp(bytes + kViewOriginOffset, bytes + kViewOriginCopyOffset, 3 * sizeof(float)) != 0)
+  if (std::memcmp(bytes + bootstrap::kViewOriginOffset, bytes + bootstrap::kViewOriginCopyOffset, 3 * sizeof(float)) != 0)
     return invalidateHistory();
 
   const double sampleTime = clock.sampleTime;
@@ -105,3 +107,5 @@ void UpdateCamera(void* destination, const void* source) {
   if (!cameraEnabled) return;
   interpolateView(destination, source);
 }
+
+}  // namespace corvane::camera

@@ -8,6 +8,8 @@
 #include "camera/frame_state.h"
 #include "math/types.h"
 
+namespace corvane::camera {
+
 // Camera interpolation limits; the clock's own (same sample, largest gap, the
 // factor's range) are in camera/frame_state.h.
 constexpr double kMaxJumpDistance = 5.0;  // host world units between consecutive samples
@@ -41,3 +43,5 @@ extern std::atomic<int32_t> mouseState;
 void UpdateCamera(void* destination, const void* source);
 // The frame cap and mouse-sensitivity halves, each settling at most once.
 void ApplyEngineSettings();
+
+}  // namespace corvane::camera

@@ -11,6 +11,9 @@
 #include "math/types.h"
 #include "patch/hooks.h"
 
+using corvane::patch::hostViewCopy;
+using namespace corvane::camera;
+
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4) {
   const uint64_t result = hostViewCopy.load(std::memory_order_acquire)(destination, source, a3, a4);
 

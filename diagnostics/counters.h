@@ -13,6 +13,8 @@
 
 #include "platform/thread_key.h"
 
+using corvane::os::threadPart;
+
 using Counter = std::atomic<uint64_t>;
 
 struct WorldCounters {

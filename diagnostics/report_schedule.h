@@ -6,6 +6,8 @@
 
 #include "camera/frame_state.h"
 
+using corvane::camera::PresentationFrame;
+
 extern std::atomic<uint64_t> nextWorldReport;
 extern std::atomic<uint64_t> nextSkeletalReport;
 

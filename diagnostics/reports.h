@@ -5,6 +5,8 @@
 
 #include "camera/frame_state.h"
 
+using corvane::camera::PresentationFrame;
+
 constexpr uint64_t kFirstReportSerial = 600;
 constexpr uint64_t kReportInterval = 1200;
 

@@ -7,6 +7,9 @@
 #include "diagnostics/reports.h"
 #include "diagnostics/track_reports.h"
 
+using corvane::bootstrap::LogMessage;
+using corvane::bootstrap::settings;
+
 namespace {
 
 using ull = unsigned long long;

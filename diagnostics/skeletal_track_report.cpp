@@ -4,6 +4,9 @@
 #include "diagnostics/track_reports.h"
 #include "skeletal/skeletal_tracks.h"
 
+using corvane::bootstrap::LogMessage;
+using corvane::os::ExclusiveGuard;
+
 namespace {
 
 constexpr uint32_t kSkeletalTrackLines = 16;

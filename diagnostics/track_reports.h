@@ -6,6 +6,8 @@
 
 #include "camera/frame_state.h"
 
+using corvane::camera::PresentationFrame;
+
 constexpr size_t kObservedVtablesTextCapacity = 384;
 
 // "0x1E55408:3,0x77:1" for the observed-vtables field of the world summary.

@@ -8,6 +8,10 @@
 #include "world/identify_model.h"
 #include "world/world_tracks.h"
 
+using corvane::bootstrap::LogMessage;
+using corvane::bootstrap::hostBase;
+using corvane::os::ExclusiveGuard;
+
 namespace {
 
 constexpr size_t kWorldTrackLines = 16;

@@ -13,6 +13,9 @@
 #include "camera/frame_state.h"
 #include "platform/platform.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+
 // ---------------------------------------------------------------------------
 // Fuzzer bytes.
 

@@ -11,6 +11,8 @@
 #include "math/types.h"
 #include "platform/platform.h"
 
+using namespace corvane::os;
+
 // Reads the fuzzer's bytes front to back; zeros once they run out.
 struct FuzzInput {
   const uint8_t* data;

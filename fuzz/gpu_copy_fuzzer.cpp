@@ -12,6 +12,8 @@
 #include "patch/hooks.h"
 #include "world/model_record.h"
 
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kRecordSlots = 4;

@@ -13,6 +13,9 @@
 #include "math/blend.h"
 #include "patch/hooks.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kRecordSlots = 4;

@@ -16,6 +16,10 @@
 #include "shadow/publication.h"
 #include "world/content_key.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kHeaderPage = 0;

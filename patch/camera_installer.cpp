@@ -13,9 +13,13 @@
 #include "patch/stubs.h"
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
+using bootstrap::LogMessage;
+
 // The call patch is one 8-byte store of site..site+7, which must share a cache
 // line; module bases are 64 KiB aligned, so the RVA decides.
-static_assert((kViewCopyCallSiteRva % 64) + 8 <= 64, "view-copy call bytes cross a cache line");
+static_assert((bootstrap::kViewCopyCallSiteRva % 64) + 8 <= 64, "view-copy call bytes cross a cache line");
 
 namespace {
 
@@ -28,7 +32,7 @@ void dropRelay(void* relay) {
 
 bool installCameraHook() {
   const PatchSite& site = patchSites[kViewCopySite];
-  hostViewCopy.store(hostAddress<std::remove_pointer_t<ViewCopyFunction>>(kViewCopyFunctionRva),
+  hostViewCopy.store(bootstrap::hostAddress<std::remove_pointer_t<ViewCopyFunction>>(bootstrap::kViewCopyFunctionRva),
                      std::memory_order_release);
   uint8_t* const siteBytes = siteAddress(site);
   const uintptr_t siteAt = reinterpret_cast<uintptr_t>(siteBytes);
@@ -43,7 +47,7 @@ bool installCameraHook() {
   buildRelay(relayBytes, reinterpret_cast<uint64_t>(site.hookBody));
   std::memcpy(relay, relayBytes, kRelayLength);
   viewCopyRelay.store(relay, std::memory_order_release);
-  platform.flushCode(relay, kRelayLength);
+  os::platform.flushCode(relay, kRelayLength);
 
   const uintptr_t relayAt = reinterpret_cast<uintptr_t>(relay);
   if (!relayWithinCallRange(siteAt, relayAt)) {
@@ -53,7 +57,7 @@ bool installCameraHook() {
   }
 
   uint32_t oldProtection = 0;
-  if (!platform.protectPages(siteBytes, kCallLength, kPageExecuteReadWrite, &oldProtection)) {
+  if (!os::platform.protectPages(siteBytes, kCallLength, os::kPageExecuteReadWrite, &oldProtection)) {
     dropRelay(relay);
     LogMessage("VirtualProtect failed at the view-copy call site; patch not installed.");
     return false;
@@ -61,11 +65,13 @@ bool installCameraHook() {
   uint8_t patch[kCallLength];
   buildCallPatch(patch, siteAt, relayAt);
   writeCallPatch(siteBytes, patch);
-  platform.flushCode(siteBytes, kCallLength);
+  os::platform.flushCode(siteBytes, kCallLength);
   uint32_t ignored = 0;
-  platform.protectPages(siteBytes, kCallLength, oldProtection, &ignored);
+  os::platform.protectPages(siteBytes, kCallLength, oldProtection, &ignored);
 
   LogMessage("Installed Dishonored 2 high-FPS camera hook at RVA 0x%llX; F10 toggles it.",
              static_cast<unsigned long long>(site.rva));
   return true;
 }
+
+}  // namespace corvane::patch

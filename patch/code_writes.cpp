@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace corvane::patch {
+
 void writeCallPatch(uint8_t* site, const uint8_t (&patch)[5]) {
   uint64_t word;
   std::memcpy(&word, site, sizeof word);
@@ -26,3 +28,5 @@ void writeEntryPatch(uint8_t* site, const uint8_t* patch, size_t length) {
   __asm__ volatile("movdqa %1, (%0)" : : "r"(site), "x"(value) : "memory");
   for (size_t i = kBlock; i < length; ++i) site[i] = patch[i];
 }
+
+}  // namespace corvane::patch

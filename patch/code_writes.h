@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::patch {
+
 // Replaces the 5 bytes of a call instruction at `site` with `patch` using one
 // 8-byte store of the 8 bytes site..site+7 (the 3 bytes after the call are
 // written back unchanged). The 8 bytes must lie in one 64-byte cache line, so a
@@ -35,3 +37,5 @@ struct EntryWrite {
 // Between suspending and resuming nothing allocates, logs or takes a lock.
 // For the install worker only (the thread handles are held in static storage).
 bool writeEntriesHoldingThreads(const EntryWrite* entries, size_t count, bool* trampolineInUse);
+
+}  // namespace corvane::patch

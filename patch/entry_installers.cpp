@@ -12,6 +12,11 @@
 #include "patch/stubs.h"
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
+using bootstrap::LogMessage;
+using bootstrap::settings;
+
 namespace {
 
 struct EntryHookTexts {
@@ -60,7 +65,7 @@ bool installEntryHook(const PatchSite& site, bool enabled, const EntryHookTexts&
 
   uint8_t* const siteBytes = siteAddress(site);
   uint32_t oldProtection = 0;
-  if (!platform.protectPages(siteBytes, site.length, kPageExecuteReadWrite, &oldProtection)) {
+  if (!os::platform.protectPages(siteBytes, site.length, os::kPageExecuteReadWrite, &oldProtection)) {
     releaseStub(trampoline);
     LogMessage("%s", texts.protectionRefused);
     return false;
@@ -72,7 +77,7 @@ bool installEntryHook(const PatchSite& site, bool enabled, const EntryHookTexts&
   const bool written = writeEntriesHoldingThreads(&write, 1, &trampolineInUse);
   if (written) installed.store(trampoline, std::memory_order_release);
   uint32_t ignored = 0;
-  platform.protectPages(siteBytes, site.length, oldProtection, &ignored);
+  os::platform.protectPages(siteBytes, site.length, oldProtection, &ignored);
   if (!written) {
     // A thread that could not be held leaves the entry as the host wrote it.
     publish(nullptr);
@@ -122,3 +127,5 @@ bool installPoseUploadHook() {
       flag(settings.cinematicSkeletons));
   return true;
 }
+
+}  // namespace corvane::patch

@@ -5,6 +5,8 @@
 #include "patch/code_writes.h"
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
 namespace {
 
 // More threads than this and the entry is refused rather than half held.
@@ -28,31 +30,33 @@ uintptr_t trampolineAddress(uintptr_t address, const EntryWrite* entries, size_t
 bool writeEntriesHoldingThreads(const EntryWrite* entries, size_t count, bool* trampolineInUse) {
   *trampolineInUse = false;
   uint32_t opened = 0;
-  if (!platform.openOtherThreads(heldThreads, kMaxHeldThreads, &opened)) return false;
+  if (!os::platform.openOtherThreads(heldThreads, kMaxHeldThreads, &opened)) return false;
 
   uint32_t suspended = 0;
   bool held = true;
   for (; held && suspended < opened; ++suspended) {
-    if (!platform.suspendThread(heldThreads[suspended])) {
+    if (!os::platform.suspendThread(heldThreads[suspended])) {
       held = false;
       break;
     }
   }
   // Every position is read before any thread is moved.
   for (uint32_t i = 0; held && i < suspended; ++i)
-    held = platform.threadInstructionPointer(heldThreads[i], &heldAddresses[i]);
+    held = os::platform.threadInstructionPointer(heldThreads[i], &heldAddresses[i]);
   for (uint32_t i = 0; held && i < suspended; ++i) {
     const uintptr_t target = trampolineAddress(heldAddresses[i], entries, count);
     if (target == 0) continue;
-    held = platform.setThreadInstructionPointer(heldThreads[i], target);
+    held = os::platform.setThreadInstructionPointer(heldThreads[i], target);
     *trampolineInUse = *trampolineInUse || held;
   }
   if (held) {
     for (size_t i = 0; i < count; ++i) writeEntryPatch(entries[i].site, entries[i].patch, entries[i].length);
-    for (size_t i = 0; i < count; ++i) platform.flushCode(entries[i].site, entries[i].length);
+    for (size_t i = 0; i < count; ++i) os::platform.flushCode(entries[i].site, entries[i].length);
   }
 
-  for (uint32_t i = 0; i < suspended; ++i) platform.resumeThread(heldThreads[i]);
-  for (uint32_t i = 0; i < opened; ++i) platform.closeThread(heldThreads[i]);
+  for (uint32_t i = 0; i < suspended; ++i) os::platform.resumeThread(heldThreads[i]);
+  for (uint32_t i = 0; i < opened; ++i) os::platform.closeThread(heldThreads[i]);
   return held;
 }
+
+}  // namespace corvane::patch

@@ -1,5 +1,7 @@
 #include "patch/hooks.h"
 
+namespace corvane::patch {
+
 std::atomic<ViewCopyFunction> hostViewCopy{nullptr};
 std::atomic<GpuCopyFunction> gpuCopyTrampoline{nullptr};
 std::atomic<void*> gpuCopyInstalled{nullptr};
@@ -7,3 +9,5 @@ std::atomic<PoseUploadFunction> poseUploadTrampoline{nullptr};
 std::atomic<void*> poseUploadInstalled{nullptr};
 std::atomic<void*> shadowTrampolines[2] = {nullptr, nullptr};
 std::atomic<void*> viewCopyRelay{nullptr};
+
+}  // namespace corvane::patch

@@ -6,6 +6,8 @@
 
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
 // Host function types (Windows x64 convention on every build).
 using ViewCopyFunction = uint64_t(CORVANE_HOSTCALL*)(void* destination, void* source, uint64_t a3, uint64_t a4);
 using GpuCopyFunction = uint64_t(CORVANE_HOSTCALL*)(void** outSlot, uint64_t value, float f, const uint8_t* block);
@@ -25,7 +27,16 @@ extern std::atomic<void*> shadowTrampolines[2];
 // The view-copy Relay; used by installCameraHook only.
 extern std::atomic<void*> viewCopyRelay;
 
-// Hook bodies, each with the signature of the host function it stands for.
+// Installers, run by the install worker in this order; each logs one line.
+bool installCameraHook();
+bool installGpuCopyHook();
+bool installPoseUploadHook();
+bool installShadowProxies();
+
+}  // namespace corvane::patch
+
+// Hook bodies, each with the signature of the host function it stands for: the
+// entry points the patches lead to, kept in the global namespace.
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4);
 uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, const uint8_t* block);
 uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value);
@@ -33,9 +44,3 @@ uint64_t CORVANE_HOSTCALL shadowCasterProxy0(uint64_t a1, uint64_t a2, void* lis
                                              float a6);
 uint64_t CORVANE_HOSTCALL shadowCasterProxy1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
                                              float a6, int32_t a7, uint64_t a8);
-
-// Installers, run by the install worker in this order; each logs one line.
-bool installCameraHook();
-bool installGpuCopyHook();
-bool installPoseUploadHook();
-bool installShadowProxies();

@@ -4,6 +4,8 @@
 
 #include "patch/patch_sites.h"
 
+namespace corvane::patch {
+
 uint8_t* siteAddress(const PatchSite& site);
 // True when the host holds the site's expected bytes.
 bool siteMatches(const PatchSite& site);
@@ -11,3 +13,5 @@ bool siteMatches(const PatchSite& site);
 // flushes it. Null when the page is refused.
 void* allocateTrampoline(const PatchSite& site);
 void releaseStub(void* stub);
+
+}  // namespace corvane::patch

@@ -3,22 +3,26 @@
 #include "bootstrap/host_interface.h"
 #include "patch/hooks.h"
 
+namespace corvane::patch {
+
 namespace {
 
-static_assert(sizeof kGpuCopyEntryBytes <= kMaxDisplacedLength);
+static_assert(sizeof bootstrap::kGpuCopyEntryBytes <= kMaxDisplacedLength);
 // Entry patches begin with one aligned 16-byte store.
-static_assert(kGpuCopyRva % 16 == 0 && kPoseUploadRva % 16 == 0 && kShadowBuild0Rva % 16 == 0 &&
-              kShadowBuild1Rva % 16 == 0, "function entries are 16-byte aligned");
+static_assert(bootstrap::kGpuCopyRva % 16 == 0 && bootstrap::kPoseUploadRva % 16 == 0 && bootstrap::kShadowBuild0Rva % 16 == 0 &&
+              bootstrap::kShadowBuild1Rva % 16 == 0, "function entries are 16-byte aligned");
 
 }  // namespace
 
 const PatchSite patchSites[kPatchSiteCount] = {
-    {kViewCopyCallSiteRva, kViewCopyCallSiteBytes, 5, StubKind::relay, reinterpret_cast<const void*>(&ViewCopyHook)},
-    {kGpuCopyRva, kGpuCopyEntryBytes, 19, StubKind::trampoline, reinterpret_cast<const void*>(&GpuCopyHook)},
-    {kPoseUploadRva, kPoseUploadEntryBytes, 17, StubKind::trampoline,
+    {bootstrap::kViewCopyCallSiteRva, bootstrap::kViewCopyCallSiteBytes, 5, StubKind::relay, reinterpret_cast<const void*>(&ViewCopyHook)},
+    {bootstrap::kGpuCopyRva, bootstrap::kGpuCopyEntryBytes, 19, StubKind::trampoline, reinterpret_cast<const void*>(&GpuCopyHook)},
+    {bootstrap::kPoseUploadRva, bootstrap::kPoseUploadEntryBytes, 17, StubKind::trampoline,
      reinterpret_cast<const void*>(&PoseUploadHook)},
-    {kShadowBuild0Rva, kShadowBuildEntryBytes, 15, StubKind::trampoline,
+    {bootstrap::kShadowBuild0Rva, bootstrap::kShadowBuildEntryBytes, 15, StubKind::trampoline,
      reinterpret_cast<const void*>(&shadowCasterProxy0)},
-    {kShadowBuild1Rva, kShadowBuildEntryBytes, 15, StubKind::trampoline,
+    {bootstrap::kShadowBuild1Rva, bootstrap::kShadowBuildEntryBytes, 15, StubKind::trampoline,
      reinterpret_cast<const void*>(&shadowCasterProxy1)},
 };
+
+}  // namespace corvane::patch

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::patch {
+
 enum class StubKind : uint8_t {
   relay,       // the call site: the host's call instruction is pointed at a Relay
   trampoline,  // a function entry: a jump to the hook body, the host reached through a Trampoline
@@ -30,3 +32,5 @@ extern const PatchSite patchSites[kPatchSiteCount];
 
 // Longest displaced prologue (the GPU-copy entry).
 constexpr size_t kMaxDisplacedLength = 19;
+
+}  // namespace corvane::patch

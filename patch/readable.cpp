@@ -2,16 +2,18 @@
 
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
 bool isReadableProtection(uint32_t state, uint32_t protect) {
-  if (state != kMemCommit) return false;
-  if (protect & (kPageNoAccess | kPageGuard)) return false;
+  if (state != os::kMemCommit) return false;
+  if (protect & (os::kPageNoAccess | os::kPageGuard)) return false;
   switch (protect & 0xFF) {
-    case kPageReadOnly:
-    case kPageReadWrite:
-    case kPageWriteCopy:
-    case kPageExecuteRead:
-    case kPageExecuteReadWrite:
-    case kPageExecuteWriteCopy:
+    case os::kPageReadOnly:
+    case os::kPageReadWrite:
+    case os::kPageWriteCopy:
+    case os::kPageExecuteRead:
+    case os::kPageExecuteReadWrite:
+    case os::kPageExecuteWriteCopy:
       return true;
     default:
       return false;
@@ -23,8 +25,8 @@ namespace {
 // Queries the region holding `address`; true when it is readable, with its end
 // (0 when the region runs past the top of the address space).
 bool queryReadable(const void* address, uintptr_t* base, uintptr_t* end) {
-  MemoryRegion region;
-  if (!platform.queryRegion(address, &region)) return false;
+  os::MemoryRegion region;
+  if (!os::platform.queryRegion(address, &region)) return false;
   if (!isReadableProtection(region.state, region.protect)) return false;
   *base = region.base;
   *end = region.base + region.size >= region.base ? region.base + region.size : 0;
@@ -53,3 +55,5 @@ bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t lengt
   memo.next = (memo.next + 1) % ReadableRegionMemo::kRegions;
   return begin + length <= end;
 }
+
+}  // namespace corvane::patch

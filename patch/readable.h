@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::patch {
+
 // True only if `address` is not null, the `length` (> 0) bytes from it do not
 // wrap the address space, and all of them lie in one committed region whose
 // protection allows reading (and is not a guard page). Nothing is cached.
@@ -22,3 +24,5 @@ bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t lengt
 
 // The protection tests alone, for a region already queried.
 bool isReadableProtection(uint32_t state, uint32_t protect);
+
+}  // namespace corvane::patch

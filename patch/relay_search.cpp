@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
 namespace {
 
 uintptr_t alignUp(uintptr_t value, uintptr_t alignment) {
@@ -13,9 +15,9 @@ uintptr_t alignUp(uintptr_t value, uintptr_t alignment) {
 }  // namespace
 
 void* allocateRelayNear(uintptr_t site) {
-  SystemLimits limits{};
-  platform.systemLimits(&limits);
-  const uintptr_t granularity = limits.allocationGranularity != 0 ? limits.allocationGranularity : kPageSize;
+  os::SystemLimits limits{};
+  os::platform.systemLimits(&limits);
+  const uintptr_t granularity = limits.allocationGranularity != 0 ? limits.allocationGranularity : os::kPageSize;
 
   uintptr_t low = site > kRelayWindow ? site - kRelayWindow : 0;
   if (low < limits.lowestAddress) low = limits.lowestAddress;
@@ -25,17 +27,17 @@ void* allocateRelayNear(uintptr_t site) {
 
   uintptr_t current = low;
   for (;;) {
-    MemoryRegion region{};
-    if (!platform.queryRegion(reinterpret_cast<const void*>(current), &region)) return nullptr;
+    os::MemoryRegion region{};
+    if (!os::platform.queryRegion(reinterpret_cast<const void*>(current), &region)) return nullptr;
     const uintptr_t regionEnd = region.base + region.size;
-    if (region.state == kMemFree) {
+    if (region.state == os::kMemFree) {
       // A region query may report the whole free range around the address; the
       // search never goes below where it stands.
       const uintptr_t from = region.base > current ? region.base : current;
       const uintptr_t candidate = alignUp(from, granularity);
-      if (candidate != 0 && candidate < regionEnd && candidate + kPageSize > candidate &&
-          candidate + kPageSize <= high) {
-        void* page = platform.allocatePages(reinterpret_cast<void*>(candidate), kPageSize);
+      if (candidate != 0 && candidate < regionEnd && candidate + os::kPageSize > candidate &&
+          candidate + os::kPageSize <= high) {
+        void* page = os::platform.allocatePages(reinterpret_cast<void*>(candidate), os::kPageSize);
         if (page != nullptr) return page;
       }
     }
@@ -43,3 +45,5 @@ void* allocateRelayNear(uintptr_t site) {
     current = regionEnd;
   }
 }
+
+}  // namespace corvane::patch

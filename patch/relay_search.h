@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvane::patch {
+
 // The window searched around a call site: 0x70000000 (1.75 GiB) either side,
 // well inside the +-2 GiB reach of rel32, clipped to the application range.
 constexpr uintptr_t kRelayWindow = 0x70000000;
@@ -10,3 +12,5 @@ constexpr uintptr_t kRelayWindow = 0x70000000;
 // first allocation-granularity-aligned page that starts a free region's first
 // aligned granule and is accepted by the allocator. Null when none is found.
 void* allocateRelayNear(uintptr_t site);
+
+}  // namespace corvane::patch

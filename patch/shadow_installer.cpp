@@ -9,6 +9,11 @@
 #include "patch/stubs.h"
 #include "platform/platform.h"
 
+namespace corvane::patch {
+
+using bootstrap::LogMessage;
+using bootstrap::settings;
+
 namespace {
 
 constexpr size_t kShadowEntryCount = 2;
@@ -49,7 +54,7 @@ bool installShadowProxies() {
   uint8_t* const spanBegin = siteAddress(*sites[0]);
   const size_t spanLength = sites[1]->rva - sites[0]->rva + sites[1]->length;  // 2367 bytes
   uint32_t oldProtection = 0;
-  if (!platform.protectPages(spanBegin, spanLength, kPageExecuteReadWrite, &oldProtection)) {
+  if (!os::platform.protectPages(spanBegin, spanLength, os::kPageExecuteReadWrite, &oldProtection)) {
     dropTrampolines(trampolines);
     LogMessage("VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.");
     return false;
@@ -67,7 +72,7 @@ bool installShadowProxies() {
   bool trampolinesInUse = false;
   const bool written = writeEntriesHoldingThreads(writes, kShadowEntryCount, &trampolinesInUse);
   uint32_t ignored = 0;
-  platform.protectPages(spanBegin, spanLength, oldProtection, &ignored);
+  os::platform.protectPages(spanBegin, spanLength, oldProtection, &ignored);
   if (!written) {
     dropTrampolines(trampolines, trampolinesInUse);
     LogMessage("VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.");
@@ -78,3 +83,5 @@ bool installShadowProxies() {
              static_cast<unsigned long long>(sites[0]->rva), static_cast<unsigned long long>(sites[1]->rva));
   return true;
 }
+
+}  // namespace corvane::patch

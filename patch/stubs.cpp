@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace corvane::patch {
+
 namespace {
 
 void putLittleEndian64(uint8_t* out, uint64_t value) {
@@ -48,3 +50,5 @@ void buildCallPatch(uint8_t (&out)[kCallLength], uintptr_t site, uintptr_t relay
   out[0] = 0xE8;
   for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<uint8_t>(displacement >> (8 * i));
 }
+
+}  // namespace corvane::patch

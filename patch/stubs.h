@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::patch {
+
 // Relay: mov rax, imm64 (the hook body); jmp rax. rax is free at a call's
 // target: it carries no argument and is undefined on entry.
 constexpr size_t kRelayLength = 12;
@@ -26,3 +28,5 @@ constexpr size_t kCallLength = 5;
 bool relayWithinCallRange(uintptr_t site, uintptr_t relay);
 // Only for a relay within call range.
 void buildCallPatch(uint8_t (&out)[kCallLength], uintptr_t site, uintptr_t relay);
+
+}  // namespace corvane::patch

@@ -2,6 +2,8 @@
 
 #include "patch/hooks.h"
 
+namespace corvane::patch {
+
 void resetHookPointersForTests() {
   hostViewCopy.store(nullptr);
   gpuCopyTrampoline.store(nullptr);
@@ -12,3 +14,5 @@ void resetHookPointersForTests() {
   shadowTrampolines[1].store(nullptr);
   viewCopyRelay.store(nullptr);
 }
+
+}  // namespace corvane::patch

@@ -13,6 +13,13 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
+namespace corvane::os {
+
+#if defined(_WIN32)
 struct SlimLock {
   SRWLOCK native = SRWLOCK_INIT;
 };
@@ -23,7 +30,6 @@ inline void waitLockShared(SlimLock& l) { AcquireSRWLockShared(&l.native); }
 inline void unlockExclusive(SlimLock& l) { ReleaseSRWLockExclusive(&l.native); }
 inline void unlockShared(SlimLock& l) { ReleaseSRWLockShared(&l.native); }
 #else
-#include <pthread.h>
 struct SlimLock {
   pthread_rwlock_t native = PTHREAD_RWLOCK_INITIALIZER;
 };
@@ -90,3 +96,5 @@ struct SharedGuard {
   SharedGuard& operator=(const SharedGuard&) = delete;
   Lock& lock;
 };
+
+}  // namespace corvane::os

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::os {
+
 #if defined(_WIN32)
 #define CORVANE_HOSTCALL
 #else
@@ -112,3 +114,5 @@ struct PlatformOps {
 extern PlatformOps platform;
 const PlatformOps& defaultPlatform();
 void resetPlatform();
+
+}  // namespace corvane::os

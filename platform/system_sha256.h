@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::os {
+
 struct SystemSha256;
 
 // A new hash, or null when the system cannot provide one.
@@ -15,3 +17,5 @@ bool systemSha256Update(SystemSha256* hash, const void* data, size_t length);
 // Writes the digest (when `digest` is not null and all went well) and releases
 // the hash in every case. False when no digest was written.
 bool systemSha256Finish(SystemSha256* hash, uint8_t digest[32]);
+
+}  // namespace corvane::os

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::os {
+
 #if defined(_WIN32)
 // The block's own address is at gs:0x30 on x64.
 inline uintptr_t currentThreadKey() {
@@ -27,3 +29,5 @@ inline uintptr_t currentThreadKey() {
 inline size_t threadPart(size_t parts) {
   return static_cast<size_t>(((currentThreadKey() >> 12) * 0x9E3779B97F4A7C15ull) >> 58) & (parts - 1);
 }
+
+}  // namespace corvane::os

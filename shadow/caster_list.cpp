@@ -10,6 +10,13 @@
 #include "shadow/publication.h"
 #include "world/content_key.h"
 
+using corvane::bootstrap::kCasterListCountOffset;
+using corvane::bootstrap::kCasterTransformOffset;
+using corvane::camera::latestPresentationSerial;
+using corvane::patch::ReadableRegionMemo;
+using corvane::patch::isReadableRange;
+using corvane::os::SharedGuard;
+
 namespace {
 
 // Lookups are made this many casters at a time under one shared hold, so that

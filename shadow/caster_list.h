@@ -9,6 +9,8 @@
 #include "bootstrap/host_interface.h"
 #include "math/types.h"
 
+using corvane::bootstrap::kCasterEntrySize;
+
 // Longest list that is substituted; longer ones go to the host unchanged.
 constexpr uint32_t kMaxCasterEntries = 4096;
 constexpr uint32_t kCasterCountMask = 0xFFFFFF;

@@ -5,6 +5,10 @@
 #include "patch/hooks.h"
 #include "shadow/caster_list.h"
 
+using corvane::patch::ShadowBuild0Function;
+using corvane::patch::ShadowBuild1Function;
+using corvane::patch::shadowTrampolines;
+
 namespace {
 
 // Runs `callHost` with the list the host is to receive. A nested proxy call on

@@ -6,6 +6,9 @@
 #include "platform/locks.h"
 #include "world/content_key.h"
 
+using corvane::os::ExclusiveGuard;
+using corvane::os::SharedGuard;
+
 SlimLock shadowPublicationLock;
 ShadowSlot pointerTable[kShadowSlotCount];
 ShadowSlot contentTable[kShadowSlotCount];

@@ -20,10 +20,13 @@ constexpr uint32_t kShadowProbes = 32;
 constexpr uint64_t kShadowFreshSerials = 2;
 // A slot more than this many serials old may be taken by another publication:
 // the staleness rule of every table.
-constexpr uint64_t kShadowStaleSerials = kTrackStaleSerials;
+constexpr uint64_t kShadowStaleSerials = corvane::camera::kTrackStaleSerials;
 
 // Both tables, under one lock: exclusive to publish, shared to look up.
+namespace corvane::os {
 struct SlimLock;
+}
+using corvane::os::SlimLock;
 extern SlimLock shadowPublicationLock;
 extern ShadowSlot pointerTable[kShadowSlotCount];
 extern ShadowSlot contentTable[kShadowSlotCount];

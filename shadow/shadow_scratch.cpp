@@ -7,6 +7,9 @@
 #include "platform/platform.h"
 #include "shadow/caster_list.h"
 
+using corvane::os::kPageReadWrite;
+using corvane::os::platform;
+
 std::atomic<uint32_t> slotState{kSlotNone};
 
 namespace {

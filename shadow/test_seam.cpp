@@ -6,6 +6,8 @@
 #include "shadow/caster_list.h"
 #include "shadow/publication.h"
 
+using corvane::os::ExclusiveGuard;
+
 void resetShadowPublicationForTests() {
   ExclusiveGuard guard(shadowPublicationLock);
   std::memset(static_cast<void*>(pointerTable), 0, sizeof pointerTable);

@@ -15,6 +15,11 @@
 #include "world/identify_model.h"
 #include "world/model_record.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using corvane::os::ExclusiveGuard;
+using corvane::patch::isReadableRange;
+
 namespace {
 
 SkeletalCounters& c = counters.skeletal;

@@ -11,6 +11,13 @@
 #include "platform/locks.h"
 #include "skeletal/palette_interpolation.h"
 
+using namespace corvane::bootstrap;
+using corvane::os::ExclusiveGuard;
+using corvane::os::SlimLock;
+using corvane::patch::PoseUploadFunction;
+using corvane::patch::poseUploadInstalled;
+using corvane::patch::poseUploadTrampoline;
+
 std::atomic<uint32_t> firstPersonApplied{0};
 std::atomic<uint32_t> worldApplied{0};  // shared by world and cinematic skeletons
 

@@ -6,6 +6,10 @@
 #include "diagnostics/counters.h"
 #include "math/transform.h"
 
+using corvane::camera::kSampleTimeTolerance;
+using corvane::camera::kTrackStaleSerials;
+using corvane::os::ExclusiveGuard;
+
 SkeletalTrack skeletalTracks[kSkeletalTrackSlots];
 OwnerlessTrack ownerlessTracks[kOwnerlessTrackSlots];
 std::atomic<uint64_t> skeletalTrackIds{1};

@@ -13,6 +13,9 @@
 #include "math/types.h"
 #include "platform/locks.h"
 
+using corvane::camera::PresentationFrame;
+using corvane::os::SlimLock;
+
 constexpr uint32_t kSkeletalTrackSlots = 1024;
 constexpr uint32_t kSkeletalTrackProbes = 32;
 constexpr uint32_t kOwnerlessTrackSlots = 512;

@@ -5,6 +5,8 @@
 #include "skeletal/pose_upload_hook.h"
 #include "skeletal/skeletal_tracks.h"
 
+using corvane::os::ExclusiveGuard;
+
 void resetSkeletalTablesForTests() {
   ExclusiveGuard guard(skeletalTableLock);
   std::memset(skeletalTracks, 0, sizeof skeletalTracks);

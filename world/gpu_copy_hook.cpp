@@ -18,6 +18,16 @@
 #include "world/rewrite.h"
 #include "world/world_pass.h"
 
+using corvane::bootstrap::LogMessage;
+using corvane::bootstrap::kModelDepthValueOffset;
+using corvane::bootstrap::settings;
+using corvane::camera::CameraCorrection;
+using corvane::camera::copyCameraCorrection;
+using corvane::camera::copyPresentationFrame;
+using corvane::patch::gpuCopyInstalled;
+using corvane::patch::gpuCopyTrampoline;
+using corvane::patch::isReadableRange;
+
 std::atomic<uint32_t> firstPersonLogged{0};
 std::atomic<uint32_t> worldLogged{0};
 

@@ -6,6 +6,9 @@
 #include "patch/readable.h"
 #include "world/model_record.h"
 
+using namespace corvane::bootstrap;
+using corvane::patch::isReadableRange;
+
 ObservedVtable observedVtables[kObservedVtableCount];
 
 void noteObservedVtable(uint64_t rva) {

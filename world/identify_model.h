@@ -29,7 +29,10 @@ constexpr double kWorldDepthTolerance = 1e-6;
 // True when the record is a world or cinematic model to follow. The outputs are
 // written as far as the tests get; `ownerKey` is the owner, or the asset of a
 // cinematic model. No lock needed.
+namespace corvane::patch {
 struct ReadableRegionMemo;
+}
+using corvane::patch::ReadableRegionMemo;
 bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void** classIdentity, const void** asset,
                         bool* cinematic);
 // The same, taking the probe answers the caller's hook call already has.

@@ -7,6 +7,8 @@
 
 #include "bootstrap/host_interface.h"
 
+using namespace corvane::bootstrap;
+
 // The block the host hands the GPU-copy function: 8 opaque bytes, then the
 // record's address.
 constexpr size_t kModelRefBlockSize = 16;

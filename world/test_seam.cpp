@@ -6,6 +6,8 @@
 #include "world/identify_model.h"
 #include "world/world_tracks.h"
 
+using corvane::os::ExclusiveGuard;
+
 void resetWorldTracksForTests() {
   ExclusiveGuard guard(worldTrackLock);
   ExclusiveGuard nonRigidGuard(nonRigidTrackLock);

@@ -13,6 +13,11 @@
 #include "world/model_record.h"
 #include "world/world_tracks.h"
 
+using corvane::camera::kMaxSampleGap;
+using corvane::camera::kSampleTimeTolerance;
+using corvane::os::ExclusiveGuard;
+using corvane::os::SharedGuard;
+
 namespace {
 
 // What one call learned of each distinct matrix it compared, blended or

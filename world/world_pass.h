@@ -7,6 +7,8 @@
 #include "camera/frame_state.h"
 #include "math/types.h"
 
+using corvane::camera::PresentationFrame;
+
 struct WorldCorrection {
   Matrix4x4 currentForward;
   Matrix4x4 currentInverse;
@@ -37,7 +39,10 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
 // The same within a hook call that already probed the record. With `key`, a
 // call that returns true also fills it with contentKey of the host's current
 // world matrix as the pass read it (kept in the track while that matrix stays).
+namespace corvane::patch {
 struct ReadableRegionMemo;
+}
+using corvane::patch::ReadableRegionMemo;
 struct MatrixKey {
   Matrix4x4 matrix;
   uint64_t key;

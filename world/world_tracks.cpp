@@ -5,6 +5,8 @@
 
 #include "diagnostics/counters.h"
 
+using corvane::camera::kTrackStaleSerials;
+
 WorldTrack worldTrackTable[kWorldTrackCount];
 NonRigidTrack nonRigidTable[kNonRigidTrackCount];
 ShardedLock worldTrackLock;

@@ -11,6 +11,9 @@
 #include "math/types.h"
 #include "platform/locks.h"
 
+using corvane::os::ShardedLock;
+using corvane::os::SlimLock;
+
 // What the world pass learned of one matrix: its decomposition and, once
 // asked for, its inverse. The functions are pure, so the same bytes always get
 // the same answers.

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <cwctype>
 
+namespace corvane::os {
+
 uint32_t narrowToWide(const char* text, wchar_t* out, uint32_t capacity) {
   uint32_t n = 0;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
@@ -136,3 +138,5 @@ int readIniIntPosix(const wchar_t* section, const wchar_t* key, int fallback, co
   std::fclose(file);
   return result;
 }
+
+}  // namespace corvane::os

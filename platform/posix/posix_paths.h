@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace corvane::os {
+
 // UTF-8 <-> wchar_t (UTF-32 natively). Return the characters written, 0 when
 // the text does not fit.
 uint32_t narrowToWide(const char* text, wchar_t* out, uint32_t capacity);
@@ -14,3 +16,5 @@ bool wideToNarrow(const wchar_t* text, char* out, size_t capacity);
 // sign, in decimal or after a prefix 0x, 0o or 0b, 0 when it has none. Section
 // and key names compare without regard to case.
 int readIniIntPosix(const wchar_t* section, const wchar_t* key, int fallback, const wchar_t* path);
+
+}  // namespace corvane::os

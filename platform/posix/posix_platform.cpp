@@ -18,6 +18,8 @@
 #include "platform/posix/posix_paths.h"
 #include "platform/system_sha256.h"
 
+namespace corvane::os {
+
 namespace {
 
 void* mainModule() {
@@ -304,3 +306,5 @@ constexpr PlatformOps kPosixPlatform = {
 }  // namespace
 
 const PlatformOps& defaultPlatform() { return kPosixPlatform; }
+
+}  // namespace corvane::os

@@ -3,6 +3,8 @@
 
 #include "platform/system_sha256.h"
 
+namespace corvane::os {
+
 SystemSha256* systemSha256Begin() {
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   if (context != nullptr && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1) {
@@ -26,3 +28,5 @@ bool systemSha256Finish(SystemSha256* hash, uint8_t digest[32]) {
   EVP_MD_CTX_free(context);
   return written;
 }
+
+}  // namespace corvane::os

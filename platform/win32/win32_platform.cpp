@@ -9,6 +9,8 @@
 #include "platform/platform.h"
 #include "platform/system_sha256.h"
 
+namespace corvane::os {
+
 namespace {
 
 void* mainModule() { return reinterpret_cast<void*>(GetModuleHandleW(nullptr)); }
@@ -213,3 +215,5 @@ constexpr PlatformOps kWin32Platform = {
 }  // namespace
 
 const PlatformOps& defaultPlatform() { return kWin32Platform; }
+
+}  // namespace corvane::os

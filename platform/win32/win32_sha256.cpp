@@ -6,6 +6,8 @@
 
 #include "platform/system_sha256.h"
 
+namespace corvane::os {
+
 struct SystemSha256 {
   BCRYPT_ALG_HANDLE algorithm;
   BCRYPT_HASH_HANDLE hash;
@@ -61,3 +63,5 @@ bool systemSha256Finish(SystemSha256* state, uint8_t digest[32]) {
   HeapFree(GetProcessHeap(), 0, state);
   return written;
 }
+
+}  // namespace corvane::os

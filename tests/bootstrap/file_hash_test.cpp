@@ -6,6 +6,8 @@
 #include "platform/posix/posix_paths.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::os;
+
 namespace {
 
 std::wstring wide(const std::string& s) {

@@ -11,6 +11,9 @@
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 // A host image big enough for the view-copy call site.

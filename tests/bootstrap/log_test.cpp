@@ -9,6 +9,9 @@
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 std::mutex debugMutex;

@@ -4,6 +4,9 @@
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 std::string configurationLine(int u, int m, int h, int w, int c, int s, int fp, int ws, int cs, int t) {

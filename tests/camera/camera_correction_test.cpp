@@ -9,6 +9,8 @@
 #include "math/transform.h"
 #include "tests/support/camera_host.h"
 
+using namespace corvane::camera;
+
 namespace {
 
 RigidTransform pose(double x, double y, double z, double yawDegrees) {

@@ -10,6 +10,8 @@
 #include "camera/update_camera.h"
 #include "tests/support/camera_fixture.h"
 
+using namespace corvane::camera;
+
 namespace {
 
 // The true presented pose for two samples and a fraction, computed apart from

@@ -7,6 +7,9 @@
 #include "camera/update_camera.h"
 #include "tests/support/camera_fixture.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+
 namespace {
 
 const char kFrameCapAppliedLine[] = "Applied com_disableFrameSpinning=1; the external/driver limiter now controls FPS.";

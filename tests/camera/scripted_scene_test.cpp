@@ -18,6 +18,11 @@
 #include "tests/support/library_dir.h"
 #include "tests/support/native_standin.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 // Past the cut and far enough after it for the camera to carry again.

@@ -11,6 +11,9 @@
 #include "camera/update_camera.h"
 #include "tests/support/camera_fixture.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+
 namespace {
 
 class TelemetryTest : public CameraHostTest {

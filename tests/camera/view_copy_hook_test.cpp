@@ -16,6 +16,9 @@
 #include "patch/hooks.h"
 #include "tests/support/camera_fixture.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+
 namespace {
 
 class ViewCopyHookTest : public CameraHostTest {};

@@ -15,6 +15,9 @@
 #include "camera/update_camera.h"
 #include "tests/support/camera_fixture.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+
 namespace {
 
 constexpr int kFrames = 20000;

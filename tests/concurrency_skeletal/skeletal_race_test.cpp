@@ -19,6 +19,9 @@
 #include "tests/support/library_dir.h"
 #include "tests/support/skinned_host.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+
 namespace {
 
 constexpr int kUploadThreads = 3;

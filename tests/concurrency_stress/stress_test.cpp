@@ -29,6 +29,11 @@
 #include "world/test_seam.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr int kFrames = 1300;

@@ -25,6 +25,10 @@
 #include "world/content_key.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+
 namespace {
 
 constexpr int kRendererThreads = 4;

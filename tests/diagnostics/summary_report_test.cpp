@@ -12,6 +12,9 @@
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 using Lines = std::vector<std::string>;

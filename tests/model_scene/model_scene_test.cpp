@@ -21,6 +21,11 @@
 #include "tests/support/native_standin.h"
 #include "world/test_seam.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr uint64_t kFrames = 720;

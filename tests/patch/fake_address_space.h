@@ -7,6 +7,8 @@
 
 #include "platform/platform.h"
 
+using namespace corvane::os;
+
 struct FakeAddressSpace {
   SystemLimits limits{0x10000, 0x7FFFFFFEFFFF, 0x10000};
   // Regions in address order; addresses between them read as free.

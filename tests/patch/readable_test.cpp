@@ -5,6 +5,9 @@
 #include "patch/readable.h"
 #include "platform/platform.h"
 
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kPage = 4096;

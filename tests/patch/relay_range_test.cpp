@@ -12,6 +12,9 @@
 #include "tests/patch/fake_address_space.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr uintptr_t kFarPage = 0x80000000;

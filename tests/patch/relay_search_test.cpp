@@ -4,6 +4,8 @@
 #include "patch/relay_search.h"
 #include "tests/patch/fake_address_space.h"
 
+using namespace corvane::patch;
+
 namespace {
 
 constexpr uintptr_t kSite = 0x140A395A6ull;

@@ -13,6 +13,10 @@
 #include "tests/support/library_dir.h"
 #include "tests/support/native_standin.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 // The bytes of every patch site and the 16 after it.
 using SiteSnapshot = std::array<std::array<uint8_t, 48>, kPatchSiteCount>;
 

@@ -7,6 +7,8 @@
 #include "patch/patch_sites.h"
 #include "patch/stubs.h"
 
+using namespace corvane::patch;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -14,6 +14,9 @@
 #include "platform/platform.h"
 #include "source_scan.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 const std::string kRoot = CORVANE_SOURCE_DIR;

@@ -5,6 +5,8 @@
 #include "platform/system_sha256.h"
 #include "synthetic_pe.h"
 
+using namespace corvane::os;
+
 namespace {
 
 std::string digestOf(const std::string& data, size_t piece) {

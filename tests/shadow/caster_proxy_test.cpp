@@ -15,6 +15,8 @@
 #include "tests/support/model_host.h"
 #include "world/content_key.h"
 
+using namespace corvane::camera;
+
 namespace {
 
 class CasterProxyTest : public ::testing::Test {

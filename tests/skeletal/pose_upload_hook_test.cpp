@@ -12,6 +12,8 @@
 #include "skeletal/skeletal_tracks.h"
 #include "tests/skeletal/skeletal_fixture.h"
 
+using namespace corvane::patch;
+
 namespace {
 
 class PoseUploadHookTest : public SkeletalTest {

@@ -20,6 +20,10 @@
 #include "tests/support/library_dir.h"
 #include "tests/support/skinned_host.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+
 inline SkeletalCounters& sk() { return counters.skeletal; }
 
 // A pose whose joints turn by `phase` degrees and move by phase / 10 units.

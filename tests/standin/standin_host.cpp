@@ -32,11 +32,11 @@ bool protectStandInImage(uint8_t* base, bool (*protect)(void* address, size_t si
   // From the page of the lowest RVA the game's image is used at: below it lie
   // the executable's own sections.
   const uint64_t lowest = kStandInViewCopyRva & ~(kPage - 1);
-  bool ok = protect(base + lowest, kStandInImageSize - lowest, kPageReadWrite);
+  bool ok = protect(base + lowest, kStandInImageSize - lowest, corvane::os::kPageReadWrite);
   for (const uint64_t rva : code) {
     const uint64_t first = rva & ~(kPage - 1);
     const uint64_t end = (rva + kCodeAfterEntry + kPage - 1) & ~(kPage - 1);
-    ok = protect(base + first, end - first, kPageExecuteRead) && ok;
+    ok = protect(base + first, end - first, corvane::os::kPageExecuteRead) && ok;
   }
   return ok;
 }

@@ -9,6 +9,10 @@
 #include "platform/platform.h"
 #include "tests/support/library_dir.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+
 void CameraHostTest::SetUp() {
   useFreshLibraryDirectory();
   installCameraHost();

@@ -11,6 +11,10 @@
 #include "patch/hooks.h"
 #include "platform/platform.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 ViewCopyCall lastViewCopyCall{};
 uint64_t viewCopyCalls = 0;
 

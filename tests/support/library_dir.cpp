@@ -11,6 +11,9 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_paths.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 std::string currentDirectory;
 std::atomic<int> sequence{0};

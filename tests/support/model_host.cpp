@@ -13,6 +13,9 @@
 #include "patch/hooks.h"
 #include "patch/readable.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kImageSize = 0x3C00000;

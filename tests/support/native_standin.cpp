@@ -6,6 +6,10 @@
 #include "tests/standin/posix_image.h"
 #include "tests/standin/standin_host.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+using namespace corvane::patch;
+
 namespace {
 uint8_t* image = nullptr;
 void* standInMainModule() { return image; }

@@ -10,6 +10,9 @@
 #include "patch/hooks.h"
 #include "tests/support/reference.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::patch;
+
 namespace {
 
 constexpr size_t kHostImageSize = 0x3C00000;

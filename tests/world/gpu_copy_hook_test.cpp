@@ -16,6 +16,10 @@
 #include "world/test_seam.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::patch;
+
 namespace {
 
 class GpuCopyHookTest : public ::testing::Test {

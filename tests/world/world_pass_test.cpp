@@ -13,6 +13,9 @@
 #include "world/world_pass.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 class WorldPassTest : public ::testing::Test {

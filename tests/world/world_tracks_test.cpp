@@ -12,6 +12,8 @@
 #include "world/test_seam.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::bootstrap;
+
 namespace {
 
 // Owners whose start index equals `owner`'s for the same model: the index keeps

@@ -10,6 +10,9 @@
 #include "bootstrap/host_interface.h"
 #include "platform/system_sha256.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::os;
+
 namespace {
 
 constexpr size_t kReadChunk = size_t(1) << 20;

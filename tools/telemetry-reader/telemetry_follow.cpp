@@ -7,6 +7,10 @@
 #include "tools/telemetry-reader/telemetry_csv.h"
 #include "tools/telemetry-reader/telemetry_summary.h"
 
+using corvane::camera::kTelemetrySize;
+using corvane::camera::kTelemetryVersion;
+using corvane::camera::readTelemetrySnapshot;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

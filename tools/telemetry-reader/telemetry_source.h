@@ -5,6 +5,8 @@
 
 #include "camera/telemetry.h"
 
+using corvane::camera::TelemetryBlock;
+
 enum class OpenResult { kOpened, kNoSuchBlock, kFailed };
 
 struct TelemetrySource {

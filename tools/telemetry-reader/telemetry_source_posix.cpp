@@ -11,6 +11,8 @@
 
 #include "tools/telemetry-reader/telemetry_source.h"
 
+using corvane::camera::kTelemetrySize;
+
 const char kGameExecutable[] = "Dishonored2.exe";
 
 namespace {

@@ -9,6 +9,8 @@
 
 #include "tools/telemetry-reader/telemetry_source.h"
 
+using corvane::camera::kTelemetrySize;
+
 const char kGameExecutable[] = "Dishonored2.exe";
 
 OpenResult openTelemetrySource(uint32_t processId, TelemetrySource* source, char* detail, size_t capacity) {

@@ -22,6 +22,8 @@
 
 #include "camera/telemetry.h"
 
+using corvane::camera::TelemetryBlock;
+
 constexpr uint32_t kSummaryHalfWindow = 12;
 constexpr uint32_t kSummaryWindow = 2 * kSummaryHalfWindow + 1;
 // A game sample whose camera step exceeds this multiple of the previous

@@ -19,6 +19,10 @@
 #include "tools/telemetry-reader/telemetry_source.h"
 #include "tools/telemetry-reader/telemetry_summary.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::camera;
+using namespace corvane::os;
+
 namespace {
 
 bool parse(std::initializer_list<const char*> args, ReaderOptions* options, const char** error) {
