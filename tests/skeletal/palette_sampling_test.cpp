@@ -17,6 +17,15 @@ class PaletteSamplingTest : public SkeletalTest {
     shape.padded = (joints + 7) & ~7u;
     return newSkinnedRecord(shape, palette);
   }
+
+  // A world model whose first sample, the pose of phase 0, is taken at `time`.
+  uint8_t* sampledWorldModel(uint32_t joints, double time, Matrix3x4** palette) {
+    uint8_t* record = worldModel(joints, palette);
+    writePose(*palette, joints, 0.0);
+    frame(time, time);
+    callHook(record);
+    return record;
+  }
 };
 
 TEST_F(PaletteSamplingTest, HostReceivesTheBlendOfTheLastTwoSamplesAtEveryFrame) {
@@ -50,11 +59,8 @@ TEST_F(PaletteSamplingTest, HostReceivesTheBlendOfTheLastTwoSamplesAtEveryFrame)
 
 TEST_F(PaletteSamplingTest, PairTwoHundredthsApartBlendsHalfwayAtOneHundredthAfterThePrevious) {
   Matrix3x4* host;
-  uint8_t* record = worldModel(8, &host);
-  writePose(host, 8, 0.0);
+  uint8_t* record = sampledWorldModel(8, 2.0, &host);
   const auto a = snapshot(host, 8);
-  frame(2.0, 2.0);
-  callHook(record);
   writePose(host, 8, 3.0);  // small motion: the near-parallel branch of the blend
   const auto b = snapshot(host, 8);
   frame(2.01, 2.02);
@@ -76,11 +82,8 @@ TEST_F(PaletteSamplingTest, PairTwoHundredthsApartBlendsHalfwayAtOneHundredthAft
 
 TEST_F(PaletteSamplingTest, BlendFactorIsClampedToTwoAndMinusAQuarter) {
   Matrix3x4* host;
-  uint8_t* record = worldModel(16, &host);
-  writePose(host, 16, 0.0);
+  uint8_t* record = sampledWorldModel(16, 3.0, &host);
   const auto a = snapshot(host, 16);
-  frame(3.0, 3.0);
-  callHook(record);
   writePose(host, 16, 10.0);
   const auto b = snapshot(host, 16);
 
@@ -114,10 +117,7 @@ class SecondSampleTest : public PaletteSamplingTest, public ::testing::WithParam
 TEST_P(SecondSampleTest, RestartsOrPairsAndTheNextSamplePairsWithIt) {
   const SecondSample p = GetParam();
   Matrix3x4* host;
-  uint8_t* record = worldModel(12, &host);
-  writePose(host, 12, 0.0);
-  frame(2.0, 2.0);
-  callHook(record);
+  uint8_t* record = sampledWorldModel(12, 2.0, &host);
 
   writePose(host, 12, p.phase);
   host[3].m[3] += float(p.extraTravel);
@@ -164,10 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PaletteSamplingTest, NonRigidSampleDropsTheReferenceAndIsRecorded) {
   Matrix3x4* host;
-  uint8_t* record = worldModel(8, &host);
-  writePose(host, 8, 0.0);
-  frame(1.0, 1.0);
-  callHook(record);
+  uint8_t* record = sampledWorldModel(8, 1.0, &host);
   writePose(host, 8, 10.0);
   host[5].m[0] *= 2.0f;  // a stretched joint
   const uint64_t nonRigid = read(sk().palettesNonRigid);
@@ -194,10 +191,7 @@ TEST_F(PaletteSamplingTest, NonRigidSampleDropsTheReferenceAndIsRecorded) {
 
 TEST_F(PaletteSamplingTest, OneSubstitutedUploadPerTrackAndPresentedFrame) {
   Matrix3x4* host;
-  uint8_t* record = worldModel(8, &host);
-  writePose(host, 8, 0.0);
-  frame(1.0, 1.0);
-  callHook(record);
+  uint8_t* record = sampledWorldModel(8, 1.0, &host);
   writePose(host, 8, 10.0);
   const uint64_t prepared = read(sk().uploadPrepared), framesCount = read(sk().uploadFrames);
   const uint64_t changed = read(sk().uploadChanged), repeated = read(sk().uploadRepeated);
@@ -227,10 +221,7 @@ TEST_F(PaletteSamplingTest, OneSubstitutedUploadPerTrackAndPresentedFrame) {
 
 TEST_F(PaletteSamplingTest, TwoPreparationsBeforeEitherUploadIsRecordedCountOneSameFrame) {
   Matrix3x4* host;
-  uint8_t* record = worldModel(8, &host);
-  writePose(host, 8, 0.0);
-  frame(1.0, 1.0);
-  callHook(record);
+  uint8_t* record = sampledWorldModel(8, 1.0, &host);
   writePose(host, 8, 10.0);
   frame(1.01, 1.02);
   Matrix3x4 out[256];
