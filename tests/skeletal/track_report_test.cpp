@@ -1,17 +1,10 @@
 // The skeletal and ownerless skeletal track lines of a due report.
-#include <cstdio>
 #include <string>
 
 #include "diagnostics/track_reports.h"
 #include "tests/skeletal/skeletal_fixture.h"
 
 namespace {
-
-std::string pointerText(const void* p) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%p", p);
-  return text;
-}
 
 const void* address(uint64_t value) { return reinterpret_cast<const void*>(value); }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,4 +65,10 @@ std::vector<std::string> readLogLines() {
 void writeIni(const std::string& text) {
   std::ofstream out(currentDirectory + "/corvane.ini", std::ios::binary);
   out << text;
+}
+
+std::string pointerText(const void* p) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", p);
+  return text;
 }

@@ -12,3 +12,5 @@ std::string libraryDirectory();
 std::vector<std::string> readLogLines();
 std::string readLogRaw();
 void writeIni(const std::string& text);
+// An address as the log writes it.
+std::string pointerText(const void* p);

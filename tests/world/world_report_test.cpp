@@ -2,7 +2,6 @@
 // order and carry-forward.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,12 +15,6 @@
 #include "world/world_tracks.h"
 
 namespace {
-
-std::string pointerText(const void* p) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%p", p);
-  return text;
-}
 
 const void* fakeAddress(uint64_t value) { return reinterpret_cast<const void*>(value); }
 
