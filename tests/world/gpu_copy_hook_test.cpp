@@ -43,6 +43,13 @@ class GpuCopyHookTest : public ::testing::Test {
   }
 
   bool substituted(const uint8_t* block) const { return lastGpuCopyCall().block != block; }
+
+  // The first sample of a world model at rest at x=0, copied at time 0: it starts the model's track.
+  void firstSample(uint8_t* record, const uint8_t* block, void** outSlot) {
+    setWorldMatrices(record, {0, 0}, {0, 0});
+    publishPresentationFrame(0.0, 0.0, true);
+    copy(block, outSlot);
+  }
 };
 
 std::vector<uint8_t> snapshot(const uint8_t* record, size_t length) { return {record, record + length}; }
@@ -211,9 +218,7 @@ TEST_F(GpuCopyHookTest, WorldModelIsSubstitutedAndPublishedOnlyWithShadowsOn) {
   settings.worldTransforms = 1;
   MovingWorldModel model;
   void* slot = nullptr;
-  model.sample(0, 0);
-  publishPresentationFrame(0.0, 0.0, true);
-  copy(model.block, &slot);
+  firstSample(model.record, model.block, &slot);
   EXPECT_FALSE(substituted(model.block));
 
   model.sample(1, 0);
@@ -254,9 +259,7 @@ TEST_F(GpuCopyHookTest, SkinnedWorldModelsCountInAdjustedSkinned) {
   uint8_t* record = newSkinnedRecord(20, 24, newOwner());
   uint8_t* block = newModelRefBlock(record);
   void* slot = nullptr;
-  setWorldMatrices(record, {0, 0}, {0, 0});
-  publishPresentationFrame(0.0, 0.0, true);
-  copy(block, &slot);
+  firstSample(record, block, &slot);
   setWorldMatrices(record, {0, 1}, {0, 0});
   publishPresentationFrame(0.02, 0.0333, true);
   const uint64_t adjusted = read(counters.world.adjusted);
@@ -277,9 +280,7 @@ TEST_F(GpuCopyHookTest, WorldPathNeedsValidFrameTimes) {
   settings.worldTransforms = 1;
   MovingWorldModel model;
   void* slot = nullptr;
-  model.sample(0, 0);
-  publishPresentationFrame(0.0, 0.0, true);
-  copy(model.block, &slot);
+  firstSample(model.record, model.block, &slot);
   model.sample(1, 0);
   publishPresentationFrame(0.02, 0.0333, false);
   const uint64_t candidates = read(counters.world.candidates);
@@ -301,9 +302,7 @@ TEST_F(GpuCopyHookTest, AppliedLinesAppearOncePerPath) {
   uint8_t* handsBlock = newModelRefBlock(hands);
   MovingWorldModel model;
   void* slot = nullptr;
-  model.sample(0, 0);
-  publishPresentationFrame(0.0, 0.0, true);
-  copy(model.block, &slot);
+  firstSample(model.record, model.block, &slot);
   uint64_t firstWorldSerial = 0;
   for (int frame = 1; frame <= 3; ++frame) {
     model.sample(frame, frame - 1);
