@@ -30,12 +30,6 @@ constexpr size_t kHeapHeaderBytes = 16;
 constexpr size_t kHeapGrain = 16;
 constexpr uint64_t kHeapOrderSeed = 0x4EA9C0DEull;
 
-struct Shown {
-  bool valid;
-  double presented[3];
-  double truth[3];
-};
-
 struct Item {
   uint8_t* record;
   size_t slot;   // static items: index of the record slot in use
@@ -68,7 +62,7 @@ struct State {
   std::vector<void*> outSlots;
   std::vector<float> receivedPalette;     // paletteStride / 4 per character
   std::vector<float> receivedCasters[2];  // 16 per entry
-  std::vector<Shown> shownWorld, shownHands, shownJoints, shownShadows;
+  std::vector<PreviousShown> shownWorld, shownHands, shownJoints, shownShadows;
   uint64_t tick;
   uint64_t previousTick;  // the tick shown before the current one
   bool anyTick;
@@ -275,18 +269,9 @@ double distance3(const double a[3], const double b[3]) {
 }
 
 void measure(SessionSummary& summary, const char* rowName, const PathPose& presented, const PathPose& truth,
-             Shown& previous, double residual, bool violation) {
-  RowFigures* row = summaryRow(summary, rowName);
+             PreviousShown& previous, double residual, bool violation) {
+  RowFigures* row = measureShown(summary, rowName, presented, truth, previous);
   if (row == nullptr) return;
-  double p[3], t[3];
-  poseTranslation(presented, p);
-  poseTranslation(truth, t);
-  addPositionError(*row, distance3(p, t));
-  addRotationError(*row, rotationDegreesBetween(presented, truth));
-  if (previous.valid) addStep(*row, distance3(p, previous.presented), distance3(t, previous.truth));
-  previous.valid = true;
-  std::memcpy(previous.presented, p, sizeof p);
-  std::memcpy(previous.truth, t, sizeof t);
   row->residualSum += residual;
   row->violations += violation ? 1 : 0;
 }
@@ -346,10 +331,10 @@ bool startSessionModelsInRegions(const SessionScene& scene, uint8_t* const* regi
   s.receivedPalette.assign(scene.skinned * s.paletteStride / 4, 0.0f);
   s.receivedCasters[0].assign(static_cast<size_t>(scene.casters) * 16, 0.0f);
   s.receivedCasters[1].assign(static_cast<size_t>(scene.skinned) * 16, 0.0f);
-  s.shownWorld.assign(scene.worldModels, Shown{});
-  s.shownHands.assign(scene.hands, Shown{});
-  s.shownJoints.assign(static_cast<size_t>(scene.skinned) * scene.joints, Shown{});
-  s.shownShadows.assign(scene.casters, Shown{});
+  s.shownWorld.assign(scene.worldModels, PreviousShown{});
+  s.shownHands.assign(scene.hands, PreviousShown{});
+  s.shownJoints.assign(static_cast<size_t>(scene.skinned) * scene.joints, PreviousShown{});
+  s.shownShadows.assign(scene.casters, PreviousShown{});
   s.anyTick = false;
   s.tick = s.previousTick = 0;
   s.churn = SessionChurn{};
@@ -496,3 +481,21 @@ void sessionModelTrace(double* truthX, double* presentedX) {
 }
 
 SessionChurn sessionChurn() { return state.churn; }
+
+RowFigures* measureShown(SessionSummary& summary, const char* rowName, const PathPose& presented, const PathPose& truth,
+                         PreviousShown& previous) {
+  RowFigures* row = summaryRow(summary, rowName);
+  if (row == nullptr) return nullptr;
+  const int index = static_cast<int>(row - summary.rows);
+  double p[3], t[3];
+  poseTranslation(presented, p);
+  poseTranslation(truth, t);
+  addPositionError(*row, distance3(p, t));
+  addRotationError(*row, rotationDegreesBetween(presented, truth));
+  if (previous.valid && previous.row == index) addStep(*row, distance3(p, previous.presented), distance3(t, previous.truth));
+  previous.valid = true;
+  previous.row = index;
+  std::memcpy(previous.presented, p, sizeof p);
+  std::memcpy(previous.truth, t, sizeof t);
+  return row;
+}

@@ -56,6 +56,19 @@ uint64_t buildSessionShadows(int list);
 constexpr uint32_t kMeasuredPerFrame = 512;
 void measureSessionModels(SessionSummary& summary, const SessionFrame& frame);
 
+// What one tracked item showed on the frame before, for its step.
+struct PreviousShown {
+  bool valid;
+  int row;
+  double presented[3];
+  double truth[3];
+};
+// Adds a presented pose against the truth to the row of that name (its
+// position and rotation error, and the step since `previous` when that was in
+// the same row) and returns the row; null when the summary is full.
+RowFigures* measureShown(SessionSummary& summary, const char* rowName, const PathPose& presented, const PathPose& truth,
+                         PreviousShown& previous);
+
 // The x of item 0's presented and true position on the latest measured frame
 // (NaN without world models), for the trace.
 void sessionModelTrace(double* truthX, double* presentedX);

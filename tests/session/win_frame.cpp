@@ -20,10 +20,6 @@ constexpr const char* kCameraMotions[3] = {"camera-strafe", "camera-turn", "came
 // View record offsets of the camera.
 constexpr size_t kViewOrigin = 0xA8, kViewOriginCopy = 0xC0, kViewAxes = 0xCC;
 
-double distance(const double a[3], const double b[3]) {
-  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
-}
-
 void writeCameraView(uint8_t* view, const PathPose& pose) {
   float origin[3], axes[9];
   for (int row = 0; row < 3; ++row) origin[row] = static_cast<float>(pose.m[row * 4 + 3]);
@@ -55,61 +51,29 @@ const char* cameraRow(const SessionScene& scene, const SessionFrame& f) {
   return kCameraMotions[cameraMotion(shown)];
 }
 
-// The renderer threads' shares of a frame's calls, each call timed.
+// A renderer thread's share of a frame's `count` calls of `call` (every
+// `threads`-th from `thread` on), each call timed.
+template <auto call>
+uint64_t timedShare(uint32_t thread, uint32_t threads, size_t count) {
+  uint64_t spent = 0;
+  for (size_t i = thread; i < count; i += threads) {
+    const uint64_t start = ticksNow();
+    call(i);
+    spent += ticksNow() - start;
+  }
+  return spent;
+}
 uint64_t drawShare(uint32_t thread, uint32_t threads) {
-  uint64_t spent = 0;
-  for (size_t i = thread, n = sessionDrawnItems(); i < n; i += threads) {
-    const uint64_t start = ticksNow();
-    drawSessionItem(i);
-    spent += ticksNow() - start;
-  }
-  return spent;
+  return timedShare<drawSessionItem>(thread, threads, sessionDrawnItems());
 }
-
 uint64_t shadowShare(uint32_t thread, uint32_t threads) {
-  uint64_t spent = 0;
-  for (uint32_t list = thread; list < 2; list += threads) {
-    const uint64_t start = ticksNow();
-    buildSessionShadows(static_cast<int>(list));
-    spent += ticksNow() - start;
-  }
-  return spent;
+  return timedShare<buildSessionShadows>(thread, threads, 2);
 }
-
 uint64_t uploadShare(uint32_t thread, uint32_t threads) {
-  uint64_t spent = 0;
-  for (size_t c = thread, n = sessionCharacters(); c < n; c += threads) {
-    const uint64_t start = ticksNow();
-    uploadSessionCharacter(c);
-    spent += ticksNow() - start;
-  }
-  return spent;
+  return timedShare<uploadSessionCharacter>(thread, threads, sessionCharacters());
 }
 
 }  // namespace
-
-RowFigures* sessionRow(SessionRun& run, const char* name, int* index) {
-  RowFigures* row = summaryRow(run.summary, name);
-  *index = row != nullptr ? static_cast<int>(row - run.summary.rows) : -1;
-  return row;
-}
-
-void measureShown(SessionRun& run, const char* rowName, const PathPose& presented, const PathPose& truth,
-                  PreviousShown& previous) {
-  int index = -1;
-  RowFigures* row = sessionRow(run, rowName, &index);
-  if (row == nullptr) return;
-  double p[3], t[3];
-  poseTranslation(presented, p);
-  poseTranslation(truth, t);
-  addPositionError(*row, distance(p, t));
-  addRotationError(*row, rotationDegreesBetween(presented, truth));
-  if (previous.valid && previous.row == index) addStep(*row, distance(p, previous.presented), distance(t, previous.truth));
-  previous.valid = true;
-  previous.row = index;
-  std::memcpy(previous.presented, p, sizeof p);
-  std::memcpy(previous.truth, t, sizeof t);
-}
 
 bool startSession(SessionRun& run, const SessionScene& scene, uint8_t* base, FILE* trace) {
   run.scene = scene;
@@ -141,7 +105,7 @@ void driveSessionFrame(SessionRun& run, uint64_t frame) {
 
   const PathPose truth = pathPose(kPathCamera, 0, shown);
   const PathPose presented = readCameraView(run.destination);
-  measureShown(run, cameraRow(run.scene, f), presented, truth, run.camera);
+  measureShown(run.summary, cameraRow(run.scene, f), presented, truth, run.camera);
 
   addCost(run.costs[kCostViewCopy], viewNs);
   double allNs = viewNs, probeNs = ticksToNs(inside.probe);

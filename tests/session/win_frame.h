@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "tests/session/session_measure.h"
+#include "tests/session/session_models.h"
 #include "tests/session/session_paths.h"
 #include "tests/session/session_scene.h"
 #include "tests/standin/standin_host.h"
@@ -23,14 +24,6 @@ enum CostKind : uint32_t {
   kCostKinds,
 };
 
-// What one tracked item showed on the frame before, for its step.
-struct PreviousShown {
-  bool valid;
-  int row;
-  double presented[3];
-  double truth[3];
-};
-
 struct SessionRun {
   SessionScene scene;
   uint8_t* base;
@@ -46,9 +39,3 @@ bool startSession(SessionRun& run, const SessionScene& scene, uint8_t* base, FIL
 void driveSessionFrame(SessionRun& run, uint64_t frame);
 // Moves the cost histograms into the summary.
 void finishSession(SessionRun& run);
-
-// Shared by the parts of a frame: the row of that name, and the figures of
-// one item's presented pose against the truth.
-RowFigures* sessionRow(SessionRun& run, const char* name, int* index);
-void measureShown(SessionRun& run, const char* rowName, const PathPose& presented, const PathPose& truth,
-                  PreviousShown& previous);
