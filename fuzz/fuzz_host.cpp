@@ -416,14 +416,27 @@ void publishFuzzFrame(FuzzInput& in) {
     publishCameraCorrection(forward, inverse, (mode & 4) != 0);
   }
   double presentation, sample;
-  if (mode < 200) {
-    clock += in.byte() / 4000.0;
-    sample = clock - in.byte() / 8000.0;
-    presentation = clock + in.byte() / 16000.0;
+  fuzzTimes(in, mode < 200, 4000.0, clock, presentation, sample);
+  const bool valid = std::isfinite(presentation) && std::isfinite(sample) && (mode & 8) == 0;
+  publishPresentationFrame(valid ? presentation : 0.0, valid ? sample : 0.0, valid);
+}
+
+void framesAndCalls(FuzzInput& in, int steps, void (*call)(FuzzInput&)) {
+  for (int step = 0; step < steps && !in.empty(); ++step) {
+    if (in.byte() % 3 == 0)
+      publishFuzzFrame(in);
+    else
+      call(in);
+  }
+}
+
+void fuzzTimes(FuzzInput& in, bool steady, double scale, double& clock, double& presentation, double& sample) {
+  if (steady) {
+    clock += in.byte() / scale;
+    sample = clock - in.byte() / (2 * scale);
+    presentation = clock + in.byte() / (4 * scale);
   } else {
     presentation = fuzzDouble(in);
     sample = fuzzDouble(in);
   }
-  const bool valid = std::isfinite(presentation) && std::isfinite(sample) && (mode & 8) == 0;
-  publishPresentationFrame(valid ? presentation : 0.0, valid ? sample : 0.0, valid);
 }

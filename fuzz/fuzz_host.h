@@ -89,3 +89,9 @@ uint8_t* snapshotCopy(const void* address);
 void fuzzSettings(FuzzInput& in);
 // Publishes a camera correction and a presentation frame made of fuzzer values.
 void publishFuzzFrame(FuzzInput& in);
+// Up to `steps` steps while the fuzzer's bytes last, each a published frame
+// (one step in three) or a fuzzed `call`.
+void framesAndCalls(FuzzInput& in, int steps, void (*call)(FuzzInput&));
+// Presentation and sample times: when `steady`, `clock` advances by up to
+// 255 / `scale` and the two lie just behind and ahead of it; else hostile values.
+void fuzzTimes(FuzzInput& in, bool steady, double scale, double& clock, double& presentation, double& sample);

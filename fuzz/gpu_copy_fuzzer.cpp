@@ -167,11 +167,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in{data, size, 0};
   fuzzSettings(in);
   gpuCopyInstalled.store((in.byte() & 15) == 0 ? nullptr : reinterpret_cast<void*>(hostGpuCopy));
-  for (int step = 0; step < 24 && !in.empty(); ++step) {
-    if (in.byte() % 3 == 0)
-      publishFuzzFrame(in);
-    else
-      oneCall(in);
-  }
+  framesAndCalls(in, 24, oneCall);
   return 0;
 }

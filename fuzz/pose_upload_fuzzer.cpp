@@ -148,11 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in{data, size, 0};
   fuzzSettings(in);
   poseUploadInstalled.store((in.byte() & 15) == 0 ? nullptr : reinterpret_cast<void*>(hostPoseUpload));
-  for (int step = 0; step < 16 && !in.empty(); ++step) {
-    if (in.byte() % 3 == 0)
-      publishFuzzFrame(in);
-    else
-      oneCall(in);
-  }
+  framesAndCalls(in, 16, oneCall);
   return 0;
 }

@@ -197,11 +197,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   shadowTrampolines[1].store(reinterpret_cast<void*>(hostBuild1));
   FuzzInput in{data, size, 0};
   fuzzSettings(in);
-  for (int step = 0; step < 12 && !in.empty(); ++step) {
-    if (in.byte() % 3 == 0)
-      publishFuzzFrame(in);
-    else
-      oneCall(in);
-  }
+  framesAndCalls(in, 12, oneCall);
   return 0;
 }

@@ -69,14 +69,7 @@ void setClock(FuzzInput& in, double& clock) {
   put(hostAddress(kClockPointerRva), pointer);
   put(clockRecord, identity);
   double presentation, sample;
-  if (in.byte() < 220) {
-    clock += in.byte() / 3000.0;
-    sample = clock - in.byte() / 6000.0;
-    presentation = clock + in.byte() / 12000.0;
-  } else {
-    presentation = fuzzDouble(in);
-    sample = fuzzDouble(in);
-  }
+  fuzzTimes(in, in.byte() < 220, 3000.0, clock, presentation, sample);
   put(clockRecord + kClockPresentationTimeOffset, presentation);
   put(clockRecord + kClockSampleTimeOffset, sample);
 }
