@@ -421,6 +421,14 @@ void publishFuzzFrame(FuzzInput& in) {
   publishPresentationFrame(valid ? presentation : 0.0, valid ? sample : 0.0, valid);
 }
 
+FuzzInput startFuzzInput(const uint8_t* data, size_t size, size_t pages) {
+  setUpFuzzHost();
+  setArenaPagesInUse(pages);
+  FuzzInput in{data, size, 0};
+  fuzzSettings(in);
+  return in;
+}
+
 void framesAndCalls(FuzzInput& in, int steps, void (*call)(FuzzInput&)) {
   for (int step = 0; step < steps && !in.empty(); ++step) {
     if (in.byte() % 3 == 0)

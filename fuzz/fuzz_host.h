@@ -89,6 +89,9 @@ uint8_t* snapshotCopy(const void* address);
 void fuzzSettings(FuzzInput& in);
 // Publishes a camera correction and a presentation frame made of fuzzer values.
 void publishFuzzFrame(FuzzInput& in);
+// Sets up the host for one input that uses the arena pages [0, pages) and
+// reads the settings switches from the input's first bytes.
+FuzzInput startFuzzInput(const uint8_t* data, size_t size, size_t pages);
 // Up to `steps` steps while the fuzzer's bytes last, each a published frame
 // (one step in three) or a fuzzed `call`.
 void framesAndCalls(FuzzInput& in, int steps, void (*call)(FuzzInput&));

@@ -161,11 +161,8 @@ void oneCall(FuzzInput& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  setUpFuzzHost();
-  setArenaPagesInUse(kOutSlotPage + 1);
+  FuzzInput in = startFuzzInput(data, size, kOutSlotPage + 1);
   gpuCopyTrampoline.store(hostGpuCopy);
-  FuzzInput in{data, size, 0};
-  fuzzSettings(in);
   gpuCopyInstalled.store((in.byte() & 15) == 0 ? nullptr : reinterpret_cast<void*>(hostGpuCopy));
   framesAndCalls(in, 24, oneCall);
   return 0;

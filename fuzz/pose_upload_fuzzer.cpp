@@ -142,11 +142,8 @@ void oneCall(FuzzInput& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  setUpFuzzHost();
-  setArenaPagesInUse(kAssetPage + 1);
+  FuzzInput in = startFuzzInput(data, size, kAssetPage + 1);
   poseUploadTrampoline.store(hostPoseUpload);
-  FuzzInput in{data, size, 0};
-  fuzzSettings(in);
   poseUploadInstalled.store((in.byte() & 15) == 0 ? nullptr : reinterpret_cast<void*>(hostPoseUpload));
   framesAndCalls(in, 16, oneCall);
   return 0;

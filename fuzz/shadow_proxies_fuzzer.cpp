@@ -191,12 +191,9 @@ void oneCall(FuzzInput& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  setUpFuzzHost();
-  setArenaPagesInUse(kUsedPages);
+  FuzzInput in = startFuzzInput(data, size, kUsedPages);
   shadowTrampolines[0].store(reinterpret_cast<void*>(hostBuild0));
   shadowTrampolines[1].store(reinterpret_cast<void*>(hostBuild1));
-  FuzzInput in{data, size, 0};
-  fuzzSettings(in);
   framesAndCalls(in, 12, oneCall);
   return 0;
 }

@@ -98,8 +98,7 @@ void setSourcePose(FuzzInput& in, uint8_t* view) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  setUpFuzzHost();
-  setArenaPagesInUse(3);
+  FuzzInput in = startFuzzInput(data, size, 3);
   if (clockRecord == nullptr) {
     clockRecord = static_cast<uint8_t*>(
         mmap(nullptr, kClockRecordSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
@@ -111,8 +110,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   resetCameraStateForTests();
   f10Down = false;
 
-  FuzzInput in{data, size, 0};
-  fuzzSettings(in);
   for (uint64_t rva : {kDisableFrameSpinningRva, kTripleBufferingRva, kFixMouseSensibilityRva}) {
     const uint8_t mode = in.byte();
     put<int32_t>(hostAddress(rva), mode < 200 ? mode % 3 : static_cast<int32_t>(in.u32()));
