@@ -15,6 +15,9 @@
 #include "world/test_seam.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::diagnostics;
+using namespace corvane::world;
+
 namespace {
 
 std::string pointerText(const void* p) {
