@@ -18,6 +18,7 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
 using namespace corvane::os;
 using namespace corvane::patch;
 

@@ -10,6 +10,8 @@
 #include "math/palette_blend.h"
 #include "math/transform.h"
 
+using namespace corvane::math;
+
 namespace {
 
 // Rotation about a unit axis (Rodrigues), row-major 3x3.

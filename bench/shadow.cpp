@@ -15,8 +15,11 @@
 #include "world/content_key.h"
 
 using namespace corvane::camera;
+using namespace corvane::math;
 using namespace corvane::os;
 using namespace corvane::patch;
+using namespace corvane::shadow;
+using namespace corvane::world;
 
 namespace {
 

@@ -23,6 +23,7 @@ using namespace corvane::bootstrap;
 using namespace corvane::camera;
 using namespace corvane::os;
 using namespace corvane::patch;
+using namespace corvane::skeletal;
 
 namespace {
 

@@ -32,9 +32,14 @@
 #include "world/model_record.h"
 #include "world/test_seam.h"
 
+using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::math;
 using namespace corvane::os;
 using namespace corvane::patch;
+using namespace corvane::shadow;
+using namespace corvane::skeletal;
+using namespace corvane::world;
 
 // --- Lock timing -----------------------------------------------------------
 

@@ -16,9 +16,12 @@
 #include "platform/platform.h"
 #include "world/model_record.h"
 
+using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::math;
 using namespace corvane::os;
 using namespace corvane::patch;
+using namespace corvane::world;
 
 namespace {
 

@@ -73,7 +73,7 @@ void createTelemetryBlock() {
 uint32_t CORVANE_HOSTCALL installWorker(void*) {
   uint8_t* base = static_cast<uint8_t*>(os::platform.mainModule());
   hostBase = base;
-  if (!runMathSelfTest()) {
+  if (!math::runMathSelfTest()) {
     LogMessage("World-transform interpolation self-test failed; hooks were not installed.");
     return 0;
   }

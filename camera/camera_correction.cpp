@@ -31,15 +31,15 @@ Matrix4x4 cameraViewMatrix(const RigidTransform& pose) {
 
 bool ComputeCameraCorrection(const RigidTransform& before, const RigidTransform& after, Matrix4x4* forward,
                              Matrix4x4* inverse) {
-  if (!isFiniteRigidTransform(before) || !isFiniteRigidTransform(after)) return false;
+  if (!math::isFiniteRigidTransform(before) || !math::isFiniteRigidTransform(after)) return false;
   const double dx = after.translation[0] - before.translation[0];
   const double dy = after.translation[1] - before.translation[1];
   const double dz = after.translation[2] - before.translation[2];
   if (std::sqrt(dx * dx + dy * dy + dz * dz) > kMaxCorrectionDistance) return false;
-  if (rotationAngleDegrees(before, after) > kMaxCorrectionAngle) return false;
-  multiplyMatrix4x4(cameraWorldMatrix(after), cameraViewMatrix(before), forward);
-  multiplyMatrix4x4(cameraWorldMatrix(before), cameraViewMatrix(after), inverse);
-  return isFiniteMatrix4x4(*forward) && isFiniteMatrix4x4(*inverse);
+  if (math::rotationAngleDegrees(before, after) > kMaxCorrectionAngle) return false;
+  math::multiplyMatrix4x4(cameraWorldMatrix(after), cameraViewMatrix(before), forward);
+  math::multiplyMatrix4x4(cameraWorldMatrix(before), cameraViewMatrix(after), inverse);
+  return math::isFiniteMatrix4x4(*forward) && math::isFiniteMatrix4x4(*inverse);
 }
 
 }  // namespace corvane::camera

@@ -6,6 +6,8 @@
 
 namespace corvane::camera {
 
+using math::RigidTransform;
+
 // A correction never exceeds what one step between camera samples may.
 constexpr double kMaxCorrectionDistance = kMaxJumpDistance;
 constexpr double kMaxCorrectionAngle = kMaxJumpAngle;

@@ -8,6 +8,8 @@
 
 namespace corvane::camera {
 
+using math::Matrix4x4;
+
 struct CameraCorrection {
   Matrix4x4 currentForward;
   Matrix4x4 currentInverse;

@@ -14,6 +14,8 @@
 
 namespace corvane::camera {
 
+using math::RigidTransform;
+
 CameraHistory cameraHistory{};
 bool cameraEnabled = true;
 bool f10WasDown = false;
@@ -61,9 +63,9 @@ void watchF10() {
 void interpolateView(void* destination, const void* source) {
   const HostClock clock = readHostClock();
   if (!clock.present) return invalidateHistory();
-  if (!isFiniteDouble(clock.presentationTime) || !isFiniteDouble(clock.sampleTime)) return invalidateHistory();
+  if (!math::isFiniteDouble(clock.presentationTime) || !math::isFiniteDouble(clock.sampleTime)) return invalidateHistory();
   const RigidTransform pose = captureViewPose(destination);
-  if (!isFiniteRigidTransform(pose)) return invalidateHistory();
+  if (!math::isFiniteRigidTransform(pose)) return invalidateHistory();
   const uint8_t* bytes = static_cast<const uint8_t*>(destination);
   if (std::memcmp(bytes + bootstrap::kViewOriginOffset, bytes + bootstrap::kViewOriginCopyOffset, 3 * sizeof(float)) != 0)
     return invalidateHistory();
@@ -76,7 +78,7 @@ void interpolateView(void* destination, const void* source) {
   if (sampleTime > cameraHistory.currentSampleTime + kSampleTimeTolerance) {
     if (sampleTime - cameraHistory.currentSampleTime > kMaxSampleGap ||
         originDistance(pose, cameraHistory.current) > kMaxJumpDistance ||
-        rotationAngleDegrees(cameraHistory.current, pose) > kMaxJumpAngle)
+        math::rotationAngleDegrees(cameraHistory.current, pose) > kMaxJumpAngle)
       return resetHistory(source, sampleTime, pose);
     shiftHistory(sampleTime, pose);
   }
@@ -92,10 +94,10 @@ void interpolateView(void* destination, const void* source) {
   RigidTransform presented;
   for (int i = 0; i < 3; ++i)
     presented.translation[i] = from.translation[i] + (to.translation[i] - from.translation[i]) * alpha;
-  const Quaternion blended =
-      slerpQuaternion(quaternionFromRotation(from.rotation), quaternionFromRotation(to.rotation), alpha);
-  rotationFromQuaternion(blended, presented.rotation);
-  if (isFiniteRigidTransform(presented)) writeViewPose(destination, presented);
+  const math::Quaternion blended =
+      math::slerpQuaternion(math::quaternionFromRotation(from.rotation), math::quaternionFromRotation(to.rotation), alpha);
+  math::rotationFromQuaternion(blended, presented.rotation);
+  if (math::isFiniteRigidTransform(presented)) writeViewPose(destination, presented);
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ struct CameraHistory {
   const void* sourceView;  // identity only, never read
   double previousSampleTime;
   double currentSampleTime;
-  RigidTransform previous;
-  RigidTransform current;
+  math::RigidTransform previous;
+  math::RigidTransform current;
 };
 
 enum FrameCapState : int32_t { kFrameCapPending = 0, kFrameCapApplied = 1, kFrameCapDeclined = 2 };

@@ -12,6 +12,11 @@
 #include "patch/hooks.h"
 
 using corvane::patch::hostViewCopy;
+using corvane::diagnostics::ReportSkeletalDiagnostics;
+using corvane::diagnostics::ReportWorldDiagnostics;
+using corvane::math::Matrix4x4;
+using corvane::math::RigidTransform;
+using corvane::math::isFiniteDouble;
 using namespace corvane::camera;
 
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4) {

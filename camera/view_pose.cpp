@@ -6,6 +6,8 @@
 
 namespace corvane::camera {
 
+using math::RigidTransform;
+
 void readViewOrigin(const void* view, float origin[3]) {
   std::memcpy(origin, static_cast<const uint8_t*>(view) + bootstrap::kViewOriginOffset, 3 * sizeof(float));
 }

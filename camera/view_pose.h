@@ -5,10 +5,10 @@
 
 namespace corvane::camera {
 
-RigidTransform captureViewPose(const void* view);
+math::RigidTransform captureViewPose(const void* view);
 // Writes the pose back: the origin, narrowed to 32-bit, into both origin copies,
 // and the nine axis components.
-void writeViewPose(void* view, const RigidTransform& pose);
+void writeViewPose(void* view, const math::RigidTransform& pose);
 // The host's origin (three floats at +0xA8) and axes (nine floats at +0xCC).
 void readViewOrigin(const void* view, float origin[3]);
 void readViewAxes(const void* view, float axes[9]);

@@ -1,4 +1,8 @@
 #include "diagnostics/counters.h"
 
+namespace corvane::diagnostics {
+
 Counters counters{};
 Counters counterShards[kCounterShards - 1]{};
+
+}  // namespace corvane::diagnostics

@@ -13,7 +13,9 @@
 
 #include "platform/thread_key.h"
 
-using corvane::os::threadPart;
+namespace corvane::diagnostics {
+
+using os::threadPart;
 
 using Counter = std::atomic<uint64_t>;
 
@@ -85,3 +87,5 @@ inline uint64_t read(const Counter& counter) {
   }
   return sum;
 }
+
+}  // namespace corvane::diagnostics

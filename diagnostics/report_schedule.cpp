@@ -2,6 +2,8 @@
 
 #include "diagnostics/reports.h"
 
+namespace corvane::diagnostics {
+
 std::atomic<uint64_t> nextWorldReport{kFirstReportSerial};
 std::atomic<uint64_t> nextSkeletalReport{kFirstReportSerial};
 
@@ -11,3 +13,5 @@ bool claimReport(std::atomic<uint64_t>& next, const PresentationFrame& frame) {
   if (frame.presentationSerial < due) return false;
   return next.compare_exchange_strong(due, frame.presentationSerial + kReportInterval);
 }
+
+}  // namespace corvane::diagnostics

@@ -6,7 +6,9 @@
 
 #include "camera/frame_state.h"
 
-using corvane::camera::PresentationFrame;
+namespace corvane::diagnostics {
+
+using camera::PresentationFrame;
 
 extern std::atomic<uint64_t> nextWorldReport;
 extern std::atomic<uint64_t> nextSkeletalReport;
@@ -14,3 +16,5 @@ extern std::atomic<uint64_t> nextSkeletalReport;
 // True for the one caller that claims this frame's report of the kind; only
 // frames with valid times can be due.
 bool claimReport(std::atomic<uint64_t>& next, const PresentationFrame& frame);
+
+}  // namespace corvane::diagnostics

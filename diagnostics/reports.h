@@ -5,10 +5,14 @@
 
 #include "camera/frame_state.h"
 
-using corvane::camera::PresentationFrame;
+namespace corvane::diagnostics {
+
+using camera::PresentationFrame;
 
 constexpr uint64_t kFirstReportSerial = 600;
 constexpr uint64_t kReportInterval = 1200;
 
 void ReportWorldDiagnostics(const PresentationFrame& frame);
 void ReportSkeletalDiagnostics(const PresentationFrame& frame);
+
+}  // namespace corvane::diagnostics

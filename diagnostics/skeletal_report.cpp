@@ -7,8 +7,10 @@
 #include "diagnostics/reports.h"
 #include "diagnostics/track_reports.h"
 
-using corvane::bootstrap::LogMessage;
-using corvane::bootstrap::settings;
+namespace corvane::diagnostics {
+
+using bootstrap::LogMessage;
+using bootstrap::settings;
 
 namespace {
 
@@ -58,3 +60,5 @@ void ReportSkeletalDiagnostics(const PresentationFrame& frame) {
   reportSkeletalTrackLines(frame);
   reportOwnerlessTrackLines(frame);
 }
+
+}  // namespace corvane::diagnostics

@@ -4,8 +4,13 @@
 #include "diagnostics/track_reports.h"
 #include "skeletal/skeletal_tracks.h"
 
-using corvane::bootstrap::LogMessage;
-using corvane::os::ExclusiveGuard;
+namespace corvane::diagnostics {
+
+using bootstrap::LogMessage;
+using os::ExclusiveGuard;
+using skeletal::OwnerlessTrack;
+using skeletal::SkeletalTrack;
+using skeletal::SkinnedHistory;
 
 namespace {
 
@@ -88,9 +93,9 @@ void reportSkeletalTrackLines(const PresentationFrame& frame) {
   size_t listed = 0;
   uint64_t changedTracks = 0;
   {
-    ExclusiveGuard guard(skeletalTableLock);
+    ExclusiveGuard guard(skeletal::skeletalTableLock);
     listed = takeChangedLines(
-        skeletalTracks, 1, [](const SkeletalTrack& t) { return changed(t) ? 1 : 0; },
+        skeletal::skeletalTracks, 1, [](const SkeletalTrack& t) { return changed(t) ? 1 : 0; },
         [](SkeletalTrack& t) { return takeLine(t); }, lines, &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
@@ -123,12 +128,12 @@ void reportOwnerlessTrackLines(const PresentationFrame& frame) {
   size_t listed = 0;
   uint64_t changedTracks = 0;
   {
-    ExclusiveGuard guard(skeletalTableLock);
+    ExclusiveGuard guard(skeletal::skeletalTableLock);
     // Records whose content changed come first, then those with new samples only.
     const auto passOf = [](const OwnerlessTrack& t) {
       return changed(t) ? (t.changes != t.reportedChanges ? 1 : 2) : 0;
     };
-    listed = takeChangedLines(ownerlessTracks, 2, passOf, [](OwnerlessTrack& t) { return takeLine(t); }, lines,
+    listed = takeChangedLines(skeletal::ownerlessTracks, 2, passOf, [](OwnerlessTrack& t) { return takeLine(t); }, lines,
                               &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
@@ -154,3 +159,5 @@ void reportOwnerlessTrackLines(const PresentationFrame& frame) {
         serial, static_cast<unsigned long long>(listed), static_cast<unsigned long long>(changedTracks),
         static_cast<unsigned long long>(read(counters.skeletal.ownerlessCapacityMiss)));
 }
+
+}  // namespace corvane::diagnostics

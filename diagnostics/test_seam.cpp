@@ -6,6 +6,8 @@
 #include "diagnostics/report_schedule.h"
 #include "diagnostics/reports.h"
 
+namespace corvane::diagnostics {
+
 void resetReportSchedulesForTests() {
   nextWorldReport.store(kFirstReportSerial);
   nextSkeletalReport.store(kFirstReportSerial);
@@ -17,3 +19,5 @@ void resetCountersForTests() {
     for (size_t i = 0; i < kCount; ++i) counter_shards::copyIn((&counters.world.candidates)[i], shard)->store(0);
   }
 }
+
+}  // namespace corvane::diagnostics

@@ -6,7 +6,9 @@
 
 #include "camera/frame_state.h"
 
-using corvane::camera::PresentationFrame;
+namespace corvane::diagnostics {
+
+using camera::PresentationFrame;
 
 constexpr size_t kObservedVtablesTextCapacity = 384;
 
@@ -37,3 +39,5 @@ size_t takeChangedLines(Track (&table)[Count], int passes, PassOf passOf, Take t
   }
   return listed;
 }
+
+}  // namespace corvane::diagnostics

@@ -6,8 +6,10 @@
 #include "diagnostics/reports.h"
 #include "diagnostics/track_reports.h"
 
-using corvane::bootstrap::LogMessage;
-using corvane::bootstrap::settings;
+namespace corvane::diagnostics {
+
+using bootstrap::LogMessage;
+using bootstrap::settings;
 
 namespace {
 
@@ -46,7 +48,7 @@ void logShadowSummary(ull frame) {
 
 }  // namespace
 
-void ReportWorldDiagnostics(const PresentationFrame& frame) {
+void ReportWorldDiagnostics(const camera::PresentationFrame& frame) {
   if (!settings.worldTransforms && !settings.cinematicTransforms) return;
   if (!claimReport(nextWorldReport, frame)) return;
   char observedVtables[kObservedVtablesTextCapacity + 1];
@@ -57,3 +59,5 @@ void ReportWorldDiagnostics(const PresentationFrame& frame) {
   reportWorldTrackLines(frame);
   reportNonRigidTrackLines(frame);
 }
+
+}  // namespace corvane::diagnostics

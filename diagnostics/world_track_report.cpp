@@ -8,9 +8,12 @@
 #include "world/identify_model.h"
 #include "world/world_tracks.h"
 
-using corvane::bootstrap::LogMessage;
-using corvane::bootstrap::hostBase;
-using corvane::os::ExclusiveGuard;
+namespace corvane::diagnostics {
+
+using bootstrap::LogMessage;
+using bootstrap::hostBase;
+using os::ExclusiveGuard;
+using world::WorldTrack;
 
 namespace {
 
@@ -40,7 +43,7 @@ struct NonRigidTrackLine {
   uint64_t changeDelta, changeCount;
   bool currentRigid, previousRigid;
   uint64_t firstSerial, firstChangeSerial, lastChangeSerial;
-  Matrix4x4 matrix;
+  math::Matrix4x4 matrix;
 };
 
 bool changed(const WorldTrack& t) {
@@ -87,7 +90,7 @@ WorldTrackLine takeWorldTrack(WorldTrack& t) {
   return line;
 }
 
-NonRigidTrackLine takeNonRigidTrack(NonRigidTrack& t) {
+NonRigidTrackLine takeNonRigidTrack(world::NonRigidTrack& t) {
   NonRigidTrackLine line;
   line.model = t.model;
   line.owner = t.ownerKey;
@@ -114,7 +117,7 @@ double dot3(const float* a, const float* b) {
 void buildObservedVtablesText(char (&text)[kObservedVtablesTextCapacity + 1]) {
   size_t used = 0;
   text[0] = 0;
-  for (const ObservedVtable& entry : observedVtables) {
+  for (const world::ObservedVtable& entry : world::observedVtables) {
     const uint64_t rva = entry.vtableRva.load(std::memory_order_acquire);
     const uint64_t count = entry.count.load(std::memory_order_relaxed);
     if (rva == 0 || count == 0) continue;
@@ -127,14 +130,14 @@ void buildObservedVtablesText(char (&text)[kObservedVtablesTextCapacity + 1]) {
   }
 }
 
-void reportWorldTrackLines(const PresentationFrame& frame) {
+void reportWorldTrackLines(const camera::PresentationFrame& frame) {
   WorldTrackLine lines[kWorldTrackLines];
   size_t listed = 0;
   uint64_t changedCount = 0;
   {
-    ExclusiveGuard guard(worldTrackLock);
+    ExclusiveGuard guard(world::worldTrackLock);
     listed = takeChangedLines(
-        worldTrackTable, 3, [](const WorldTrack& t) { return changed(t) ? selectionPass(t) : 0; }, takeWorldTrack,
+        world::worldTrackTable, 3, [](const WorldTrack& t) { return changed(t) ? selectionPass(t) : 0; }, takeWorldTrack,
         lines, &changedCount);
   }
   const ull serial = frame.presentationSerial;
@@ -159,16 +162,16 @@ void reportWorldTrackLines(const PresentationFrame& frame) {
   }
 }
 
-void reportNonRigidTrackLines(const PresentationFrame& frame) {
+void reportNonRigidTrackLines(const camera::PresentationFrame& frame) {
   NonRigidTrackLine lines[kNonRigidTrackLines];
   size_t listed = 0;
   uint64_t changedCount = 0;
   {
-    ExclusiveGuard guard(nonRigidTrackLock);
-    const auto passOf = [](const NonRigidTrack& t) {
+    ExclusiveGuard guard(world::nonRigidTrackLock);
+    const auto passOf = [](const world::NonRigidTrack& t) {
       return t.model != nullptr && t.changeCount != t.reportedChanges ? 1 : 0;
     };
-    listed = takeChangedLines(nonRigidTable, 1, passOf, takeNonRigidTrack, lines, &changedCount);
+    listed = takeChangedLines(world::nonRigidTable, 1, passOf, takeNonRigidTrack, lines, &changedCount);
   }
   const ull serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {
@@ -196,3 +199,5 @@ void reportNonRigidTrackLines(const PresentationFrame& frame) {
                serial, static_cast<ull>(listed), static_cast<ull>(changedCount));
   }
 }
+
+}  // namespace corvane::diagnostics

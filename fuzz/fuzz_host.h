@@ -11,6 +11,7 @@
 #include "math/types.h"
 #include "platform/platform.h"
 
+using namespace corvane::math;
 using namespace corvane::os;
 
 // Reads the fuzzer's bytes front to back; zeros once they run out.

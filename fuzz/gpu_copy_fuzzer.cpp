@@ -12,7 +12,9 @@
 #include "patch/hooks.h"
 #include "world/model_record.h"
 
+using namespace corvane::bootstrap;
 using namespace corvane::patch;
+using namespace corvane::world;
 
 namespace {
 

@@ -19,6 +19,8 @@
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
 using namespace corvane::patch;
+using namespace corvane::shadow;
+using namespace corvane::world;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "math/rotation_core.h"
 #include "math/transform.h"
 
+namespace corvane::math {
+
 static_assert(sizeof(Matrix3x4) == 12 * sizeof(float), "palette entries are packed floats");
 
 uint64_t fnv1a64(const void* data, size_t length, uint64_t start) {
@@ -113,3 +115,5 @@ bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint3
   blendRigidPalette(from, to, count, t, out);
   return true;
 }
+
+}  // namespace corvane::math

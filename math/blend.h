@@ -5,6 +5,8 @@
 #include "math/transform.h"
 #include "math/types.h"
 
+namespace corvane::math {
+
 constexpr uint32_t kMaxPaletteJoints = 256;
 constexpr uint64_t kFnvStart = 0x14650FB0739D0383ull;
 constexpr uint64_t kFnvPrime = 0x100000001B3ull;
@@ -26,3 +28,5 @@ uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count);
 // always changes the digest; an empty array gives kFnvStart.
 uint64_t digestMatrix3x4Array(const Matrix3x4* array, uint32_t count);
 bool runMathSelfTest();
+
+}  // namespace corvane::math

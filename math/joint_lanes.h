@@ -6,6 +6,8 @@
 
 #include "math/types.h"
 
+namespace corvane::math {
+
 #ifndef CORVANE_LANES_UNROLL
 #define CORVANE_LANES_UNROLL _Pragma("GCC unroll 16")  // short loops over registers, unrolled whole
 #endif
@@ -43,3 +45,5 @@ inline __attribute__((always_inline)) void store(const FourJoints& j, Matrix3x4*
 
 }  // namespace joint_lanes
 }  // namespace
+
+}  // namespace corvane::math

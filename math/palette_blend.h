@@ -6,6 +6,8 @@
 
 #include "math/types.h"
 
+namespace corvane::math {
+
 // interpolateMatrix3x4Array after its checks: every from[i] and to[i] below
 // count is known to pass isRigidMatrix3x4, 1 <= count <= 256 and t is finite.
 // Same results bit for bit; out may be from or to.
@@ -32,3 +34,5 @@ bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t co
 uint32_t firstNonRigidJoint(const Matrix3x4* palette, uint32_t count);
 uint32_t firstNonRigidJointSse2(const Matrix3x4* palette, uint32_t count);
 uint32_t firstNonRigidJointAvx(const Matrix3x4* palette, uint32_t count);
+
+}  // namespace corvane::math

@@ -23,6 +23,8 @@
 #include "math/palette_lanes.h"
 #include "math/rigidity_lanes.h"
 
+namespace corvane::math {
+
 __attribute__((target("avx"))) void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count,
                                                          double t, Matrix3x4* out) {
   palette_lanes::blendPalette<rotation_lanes::Twice<rotation_lanes::AvxLanes>>(from, to, count, t, out);
@@ -66,3 +68,5 @@ bool avxPaletteBlendAvailable() {
   }();
   return available;
 }
+
+}  // namespace corvane::math

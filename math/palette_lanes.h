@@ -9,6 +9,8 @@
 #include "math/rotation_lanes.h"
 #include "math/types.h"
 
+namespace corvane::math {
+
 namespace {
 namespace palette_lanes {
 
@@ -101,3 +103,5 @@ CORVANE_LANES_INLINE void blendPalette(const Matrix3x4* from, const Matrix3x4* t
 
 }  // namespace palette_lanes
 }  // namespace
+
+}  // namespace corvane::math

@@ -4,6 +4,8 @@
 
 #include "math/rotation_core.h"
 
+namespace corvane::math {
+
 namespace {
 }
 
@@ -37,3 +39,5 @@ double rotationAngleDegrees(const Quaternion& qa, const Quaternion& qb) {
   c = std::fmax(c, 0.0);
   return 2.0 * std::acos(c) * 180.0 / kPi;
 }
+
+}  // namespace corvane::math

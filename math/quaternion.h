@@ -2,6 +2,8 @@
 #pragma once
 #include "math/types.h"
 
+namespace corvane::math {
+
 constexpr double kPi = 3.141592653589793;
 
 Quaternion normalizeQuaternion(const Quaternion& q);
@@ -19,3 +21,5 @@ Quaternion slerpQuaternion(const Quaternion& a, const Quaternion& b, double t);
 double rotationAngleDegrees(const RigidTransform& a, const RigidTransform& b);
 // The same from the two rotations' quaternions.
 double rotationAngleDegrees(const Quaternion& qa, const Quaternion& qb);
+
+}  // namespace corvane::math

@@ -6,6 +6,8 @@
 
 #include "math/types.h"
 
+namespace corvane::math {
+
 namespace rigidity_core {
 
 // Compared in 64-bit arithmetic.
@@ -40,3 +42,5 @@ inline bool linearPartIsRotation(const float* m) {
 inline bool isRigid(const Matrix3x4& m) { return allFinite(m.m, 12) & linearPartIsRotation(m.m); }
 
 }  // namespace rigidity_core
+
+}  // namespace corvane::math

@@ -10,6 +10,8 @@
 #include "math/rigidity_core.h"
 #include "math/rotation_lanes.h"
 
+namespace corvane::math {
+
 namespace {
 namespace rigidity_lanes {
 
@@ -100,3 +102,5 @@ CORVANE_LANES_INLINE uint32_t firstNonRigid(const Matrix3x4* m, uint32_t count) 
 
 }  // namespace rigidity_lanes
 }  // namespace
+
+}  // namespace corvane::math

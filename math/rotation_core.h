@@ -6,6 +6,8 @@
 
 #include "math/types.h"
 
+namespace corvane::math {
+
 namespace rotation_core {
 
 // A norm at or below this, or one that is not finite, normalises to the identity.
@@ -84,3 +86,5 @@ inline Quaternion slerp(const Quaternion& a, const Quaternion& b, double t) {
 }
 
 }  // namespace rotation_core
+
+}  // namespace corvane::math

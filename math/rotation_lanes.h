@@ -18,6 +18,8 @@
 
 #include "math/rotation_core.h"
 
+namespace corvane::math {
+
 // The kernels are chains of small functions over registers; they must be
 // inlined to keep the values in registers.
 #define CORVANE_LANES_INLINE inline __attribute__((always_inline))
@@ -230,3 +232,5 @@ CORVANE_LANES_INLINE QuaternionLanes<L> slerp(const QuaternionLanes<L>& qa, cons
 
 }  // namespace rotation_lanes
 }  // namespace
+
+}  // namespace corvane::math

@@ -4,6 +4,8 @@
 #include "math/quaternion.h"
 #include "math/transform.h"
 
+namespace corvane::math {
+
 namespace {
 
 constexpr double kSelfTestTolerance = 2e-5;
@@ -61,3 +63,5 @@ bool runMathSelfTest() {
   RigidTransform ignored;
   return !decomposeScaledRigid(stretched, &ignored, &scale, &mirrored);
 }
+
+}  // namespace corvane::math

@@ -8,6 +8,8 @@
 #include "math/quaternion.h"
 #include "math/rigidity_core.h"
 
+namespace corvane::math {
+
 namespace {
 
 // Bottom row of an affine Matrix4x4, compared in 32-bit arithmetic.
@@ -196,3 +198,5 @@ bool relativeTransformsOf(const Matrix4x4& a, const Matrix4x4& inverseA, const M
   *backward = g;
   return isFiniteMatrix4x4(f) && isFiniteMatrix4x4(g);
 }
+
+}  // namespace corvane::math

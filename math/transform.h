@@ -5,6 +5,8 @@
 
 #include "math/types.h"
 
+namespace corvane::math {
+
 // The exponent test of every element, four at a time (inline: it guards every
 // product and inverse).
 inline bool isFiniteMatrix4x4(const Matrix4x4& m) {
@@ -45,3 +47,5 @@ bool relativeTransforms(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* forwa
 // backward = a * inverseB); false when either product is not finite.
 bool relativeTransformsOf(const Matrix4x4& a, const Matrix4x4& inverseA, const Matrix4x4& b, const Matrix4x4& inverseB,
                           Matrix4x4* forward, Matrix4x4* backward);
+
+}  // namespace corvane::math

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace corvane::math {
+
 // Twelve 32-bit floats, three rows of four, row-major; translation in 3, 7, 11.
 struct Matrix3x4 {
   float m[12];
@@ -47,3 +49,5 @@ inline bool isFiniteDouble(double v) {
   std::memcpy(&bits, &v, 8);
   return (bits & 0x7FF0000000000000ull) != 0x7FF0000000000000ull;
 }
+
+}  // namespace corvane::math

@@ -10,12 +10,15 @@
 #include "shadow/publication.h"
 #include "world/content_key.h"
 
-using corvane::bootstrap::kCasterListCountOffset;
-using corvane::bootstrap::kCasterTransformOffset;
-using corvane::camera::latestPresentationSerial;
-using corvane::patch::ReadableRegionMemo;
-using corvane::patch::isReadableRange;
-using corvane::os::SharedGuard;
+namespace corvane::shadow {
+
+using bootstrap::kCasterListCountOffset;
+using bootstrap::kCasterTransformOffset;
+using camera::latestPresentationSerial;
+using diagnostics::bump;
+using os::SharedGuard;
+using patch::ReadableRegionMemo;
+using patch::isReadableRange;
 
 namespace {
 
@@ -29,14 +32,14 @@ uint64_t casterKey(ShadowScratch& scratch, const void* transform, const Matrix4x
   if (memo.transform == transform && std::memcmp(&memo.bytes, &current, sizeof current) == 0) return memo.key;
   memo.transform = transform;
   memo.bytes = current;
-  memo.key = contentKey(current);
+  memo.key = world::contentKey(current);
   return memo.key;
 }
 
 }  // namespace
 
 bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderSize], ShadowScratch& scratch) {
-  ShadowCounters& c = counters.shadow;
+  diagnostics::ShadowCounters& c = diagnostics::counters.shadow;
   bump(c.proxyCalls);
   // The header itself is host memory too: probe it before reading the count.
   ReadableRegionMemo probes;
@@ -76,7 +79,7 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
       }
       Matrix4x4& current = runCurrent[run];
       std::memcpy(&current, transform, sizeof current);
-      if (!isFiniteMatrix4x4(current)) continue;
+      if (!math::isFiniteMatrix4x4(current)) continue;
       runIndex[run] = i;
       runTransform[run] = transform;
       runKey[run] = casterKey(scratch, transform, current);
@@ -97,8 +100,8 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
     for (uint32_t r = 0; r < run; ++r) {
       if (!found[r]) continue;
       const uint32_t index = runIndex[r];
-      multiplyMatrix4x4(corrections[r], runCurrent[r], &scratch.substitutes[index]);
-      if (!isFiniteMatrix4x4(scratch.substitutes[index])) continue;
+      math::multiplyMatrix4x4(corrections[r], runCurrent[r], &scratch.substitutes[index]);
+      if (!math::isFiniteMatrix4x4(scratch.substitutes[index])) continue;
       bump(c.adjusted);
       scratch.substituted[index] = 1;
       anySubstituted = true;
@@ -118,3 +121,5 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
   bump(c.proxyLists);
   return true;
 }
+
+}  // namespace corvane::shadow

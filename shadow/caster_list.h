@@ -9,7 +9,9 @@
 #include "bootstrap/host_interface.h"
 #include "math/types.h"
 
-using corvane::bootstrap::kCasterEntrySize;
+namespace corvane::shadow {
+
+using bootstrap::kCasterEntrySize;
 
 // Longest list that is substituted; longer ones go to the host unchanged.
 constexpr uint32_t kMaxCasterEntries = 4096;
@@ -21,7 +23,7 @@ constexpr size_t kCasterListHeaderSize = 16;
 struct CasterKeyMemo {
   const void* transform;
   uint64_t key;
-  Matrix4x4 bytes;
+  math::Matrix4x4 bytes;
 };
 constexpr uint32_t kCasterKeyMemoSlots = 4096;
 
@@ -29,7 +31,7 @@ constexpr uint32_t kCasterKeyMemoSlots = 4096;
 // the content keys of the casters it has seen.
 struct ShadowScratch {
   alignas(16) uint8_t entries[kMaxCasterEntries * kCasterEntrySize];
-  Matrix4x4 substitutes[kMaxCasterEntries];
+  math::Matrix4x4 substitutes[kMaxCasterEntries];
   uint8_t substituted[kMaxCasterEntries];
   uint8_t reentry;  // 1 while a proxy call of this thread runs
   CasterKeyMemo keys[kCasterKeyMemoSlots];
@@ -45,3 +47,5 @@ extern std::atomic<uint32_t> slotState;
 // Fills `header` (given zeroed) with the substitute list and returns true when at
 // least one caster got a corrected transform; false leaves the host's list in use.
 bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderSize], ShadowScratch& scratch);
+
+}  // namespace corvane::shadow

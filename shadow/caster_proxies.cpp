@@ -5,9 +5,11 @@
 #include "patch/hooks.h"
 #include "shadow/caster_list.h"
 
-using corvane::patch::ShadowBuild0Function;
-using corvane::patch::ShadowBuild1Function;
-using corvane::patch::shadowTrampolines;
+namespace corvane::shadow {
+
+using patch::ShadowBuild0Function;
+using patch::ShadowBuild1Function;
+using patch::shadowTrampolines;
 
 namespace {
 
@@ -27,6 +29,10 @@ uint64_t runProxy(void* list, CallHost callHost) {
 }
 
 }  // namespace
+
+}  // namespace corvane::shadow
+
+using namespace corvane::shadow;
 
 uint64_t CORVANE_HOSTCALL shadowCasterProxy0(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
                                              float a6) {

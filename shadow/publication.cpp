@@ -6,8 +6,12 @@
 #include "platform/locks.h"
 #include "world/content_key.h"
 
-using corvane::os::ExclusiveGuard;
-using corvane::os::SharedGuard;
+namespace corvane::shadow {
+
+using diagnostics::bump;
+using diagnostics::counters;
+using os::ExclusiveGuard;
+using os::SharedGuard;
 
 SlimLock shadowPublicationLock;
 ShadowSlot pointerTable[kShadowSlotCount];
@@ -77,7 +81,7 @@ void publishShadowCorrection(const void* keyPointer, uint64_t key, const Matrix4
 }
 
 bool findShadowCorrection(const void* transform, const Matrix4x4& current, uint64_t serial, Matrix4x4* correction) {
-  const uint64_t key = contentKey(current);
+  const uint64_t key = world::contentKey(current);
   SharedGuard guard(shadowPublicationLock);
   return findShadowCorrectionHeld(transform, key, serial, correction);
 }
@@ -116,3 +120,5 @@ bool findShadowCorrectionHeld(const void* transform, uint64_t key, uint64_t seri
   bump(counters.shadow.matchesContent);
   return true;
 }
+
+}  // namespace corvane::shadow

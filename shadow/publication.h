@@ -7,6 +7,14 @@
 #include "camera/frame_state.h"
 #include "math/types.h"
 
+namespace corvane::os {
+struct SlimLock;
+}
+
+namespace corvane::shadow {
+
+using math::Matrix4x4;
+
 struct ShadowSlot {
   uint64_t keyPointer;  // 0 marks an empty slot
   uint64_t contentKey;
@@ -23,10 +31,7 @@ constexpr uint64_t kShadowFreshSerials = 2;
 constexpr uint64_t kShadowStaleSerials = corvane::camera::kTrackStaleSerials;
 
 // Both tables, under one lock: exclusive to publish, shared to look up.
-namespace corvane::os {
-struct SlimLock;
-}
-using corvane::os::SlimLock;
+using os::SlimLock;
 extern SlimLock shadowPublicationLock;
 extern ShadowSlot pointerTable[kShadowSlotCount];
 extern ShadowSlot contentTable[kShadowSlotCount];
@@ -47,3 +52,5 @@ bool findShadowCorrectionHeld(const void* transform, uint64_t key, uint64_t seri
 
 // Empties both tables. Tests only.
 void resetShadowPublicationForTests();
+
+}  // namespace corvane::shadow

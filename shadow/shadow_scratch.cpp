@@ -7,8 +7,10 @@
 #include "platform/platform.h"
 #include "shadow/caster_list.h"
 
-using corvane::os::kPageReadWrite;
-using corvane::os::platform;
+namespace corvane::shadow {
+
+using os::kPageReadWrite;
+using os::platform;
 
 std::atomic<uint32_t> slotState{kSlotNone};
 
@@ -60,3 +62,5 @@ ShadowScratch* shadowScratchForThisThread() {
   }
   return static_cast<ShadowScratch*>(pages);
 }
+
+}  // namespace corvane::shadow

@@ -6,7 +6,9 @@
 #include "shadow/caster_list.h"
 #include "shadow/publication.h"
 
-using corvane::os::ExclusiveGuard;
+namespace corvane::shadow {
+
+using os::ExclusiveGuard;
 
 void resetShadowPublicationForTests() {
   ExclusiveGuard guard(shadowPublicationLock);
@@ -15,3 +17,5 @@ void resetShadowPublicationForTests() {
 }
 
 void resetShadowScratchSlotForTests() { slotState.store(kSlotNone); }
+
+}  // namespace corvane::shadow

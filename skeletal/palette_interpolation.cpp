@@ -15,14 +15,19 @@
 #include "world/identify_model.h"
 #include "world/model_record.h"
 
-using namespace corvane::bootstrap;
-using namespace corvane::camera;
-using corvane::os::ExclusiveGuard;
-using corvane::patch::isReadableRange;
+namespace corvane::skeletal {
+
+using namespace bootstrap;
+using namespace camera;
+using diagnostics::bump;
+using math::isFiniteDouble;
+using math::kMaxPaletteJoints;
+using os::ExclusiveGuard;
+using patch::isReadableRange;
 
 namespace {
 
-SkeletalCounters& c = counters.skeletal;
+diagnostics::SkeletalCounters& c = diagnostics::counters.skeletal;
 
 // What one call learned about the record before the table is touched.
 struct SkinnedSample {
@@ -38,7 +43,7 @@ struct SkinnedSample {
 
 // Steps up to the scope decision; false refuses (counted where a counter exists).
 bool admitRecord(const uint8_t* record, SkinnedSample* out) {
-  ReadableRegionMemo probes;
+  patch::ReadableRegionMemo probes;
   bump(c.calls);
   if (!isReadableRange(probes, record, kSkinnedModelRecordLength)) {
     bump(c.rejectedLayout);
@@ -48,9 +53,9 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   bump(c.exactSkinned);
 
   const float depth = readField<float>(record, kModelDepthValueOffset);
-  const bool finiteDepth = isFiniteFloat(depth);
-  const bool firstPerson = finiteDepth && depth > 0.0f && depth < kFirstPersonDepthLimit;
-  const bool worldDepth = finiteDepth && std::fabs(depth) <= kWorldDepthTolerance;
+  const bool finiteDepth = math::isFiniteFloat(depth);
+  const bool firstPerson = finiteDepth && depth > 0.0f && depth < world::kFirstPersonDepthLimit;
+  const bool worldDepth = finiteDepth && std::fabs(depth) <= world::kWorldDepthTolerance;
   if (firstPerson && !settings.firstPersonSkeletons) {
     bump(c.rejectedFirstPersonDisabled);
     return false;
@@ -89,7 +94,7 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   } else if (firstPerson) {
     out->ownerKey = asset;
     bump(c.ownerFallbackFirstPerson);
-  } else if (settings.cinematicSkeletons && joints <= kMaxCinematicJoints) {
+  } else if (settings.cinematicSkeletons && joints <= world::kMaxCinematicJoints) {
     out->cinematic = true;
     out->ownerKey = asset;
     bump(c.cinematicEligible);
@@ -124,12 +129,12 @@ void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, con
 }
 
 double jointTurnDegrees(const Matrix3x4& a, const Matrix3x4& b) {
-  const Quaternion qa = quaternionFromMatrix3x4(a);
-  const Quaternion qb = quaternionFromMatrix3x4(b);
+  const math::Quaternion qa = math::quaternionFromMatrix3x4(a);
+  const math::Quaternion qb = math::quaternionFromMatrix3x4(b);
   double cosine = std::fabs(qa.w * qb.w + qa.x * qb.x + qa.y * qb.y + qa.z * qb.z);
   if (cosine > 1.0) cosine = 1.0;
   if (cosine < 0.0) cosine = 0.0;
-  return 2.0 * std::acos(cosine) * 180.0 / kPi;
+  return 2.0 * std::acos(cosine) * 180.0 / math::kPi;
 }
 
 // Every joint stays within the travel and turn limits of a pair.
@@ -335,7 +340,7 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   copyPalette(content, s.palette, s.padded);
   s.content = content;
 
-  const uint32_t firstFailure = firstNonRigidJoint(s.content, s.joints);
+  const uint32_t firstFailure = math::firstNonRigidJoint(s.content, s.joints);
   const bool rigid = firstFailure == s.joints;
   const uint32_t nonRigidIndex = rigid ? kNoNonRigidJoint : firstFailure;
 
@@ -344,13 +349,13 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   PairToBlend pair{};
   TableStep step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, from, &pair);
   if (step == TableStep::kNeedsHash) {
-    const uint64_t hash = hashMatrix3x4Array(s.content, s.joints);
+    const uint64_t hash = math::hashMatrix3x4Array(s.content, s.joints);
     step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, from, &pair);
   }
   if (step != TableStep::kBlend) return false;
-  blendRigidPalette(from, s.content, s.joints, pair.alpha, presentationPalette);
+  math::blendRigidPalette(from, s.content, s.joints, pair.alpha, presentationPalette);
   copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
-  fillUpload(pair.trackId, s, record, serial, digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha, upload);
+  fillUpload(pair.trackId, s, record, serial, math::digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha, upload);
   return true;
 }
 
@@ -397,3 +402,5 @@ void recordUpload(const PaletteUpload& upload) {
   track->lastUploadSerial = upload.presentationSerial;
   track->lastUploadHash = upload.hash;
 }
+
+}  // namespace corvane::skeletal

@@ -7,6 +7,8 @@
 #include "camera/frame_state.h"
 #include "math/types.h"
 
+namespace corvane::skeletal {
+
 // What a prepared presentation palette stands for; read by the hook and by
 // recordUpload after the host accepted the substituted upload.
 struct PaletteUpload {
@@ -28,6 +30,8 @@ constexpr double kMaxJointTurnDegrees = 90.0;
 // the blended palette (its first `padded` entries) into `presentationPalette`.
 // True when a palette and its `upload` are ready for substitution; on false
 // nothing has been written to either output.
-bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, PaletteUpload* upload);
+bool preparePalette(const uint8_t* record, math::Matrix3x4* presentationPalette, PaletteUpload* upload);
 // Statistics of a substituted upload the host accepted.
 void recordUpload(const PaletteUpload& upload);
+
+}  // namespace corvane::skeletal

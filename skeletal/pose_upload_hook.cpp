@@ -11,12 +11,18 @@
 #include "platform/locks.h"
 #include "skeletal/palette_interpolation.h"
 
-using namespace corvane::bootstrap;
-using corvane::os::ExclusiveGuard;
-using corvane::os::SlimLock;
-using corvane::patch::PoseUploadFunction;
-using corvane::patch::poseUploadInstalled;
-using corvane::patch::poseUploadTrampoline;
+namespace corvane::skeletal {
+
+using namespace bootstrap;
+using diagnostics::bump;
+using diagnostics::counters;
+using math::Matrix3x4;
+using math::kMaxPaletteJoints;
+using os::ExclusiveGuard;
+using os::SlimLock;
+using patch::PoseUploadFunction;
+using patch::poseUploadInstalled;
+using patch::poseUploadTrampoline;
 
 std::atomic<uint32_t> firstPersonApplied{0};
 std::atomic<uint32_t> worldApplied{0};  // shared by world and cinematic skeletons
@@ -24,7 +30,7 @@ std::atomic<uint32_t> worldApplied{0};  // shared by world and cinematic skeleto
 namespace {
 
 void countForced(const PaletteUpload& upload) {
-  SkeletalCounters& c = counters.skeletal;
+  diagnostics::SkeletalCounters& c = counters.skeletal;
   bump(c.uploadForced);
   bump(upload.firstPerson ? c.scopeForcedFirstPerson : c.scopeForcedWorld);
   if (upload.cinematic) bump(c.cinematicForced);
@@ -93,6 +99,10 @@ uint64_t substitutedUpload(PoseUploadFunction host, uint8_t* record, uint64_t va
 }
 
 }  // namespace
+
+}  // namespace corvane::skeletal
+
+using namespace corvane::skeletal;
 
 uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value) {
   Matrix3x4 presentationPalette[kMaxPaletteJoints];

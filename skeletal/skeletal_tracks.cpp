@@ -6,9 +6,12 @@
 #include "diagnostics/counters.h"
 #include "math/transform.h"
 
-using corvane::camera::kSampleTimeTolerance;
-using corvane::camera::kTrackStaleSerials;
-using corvane::os::ExclusiveGuard;
+namespace corvane::skeletal {
+
+using camera::kSampleTimeTolerance;
+using camera::kTrackStaleSerials;
+using diagnostics::counters;
+using os::ExclusiveGuard;
 
 SkeletalTrack skeletalTracks[kSkeletalTrackSlots];
 OwnerlessTrack ownerlessTracks[kOwnerlessTrackSlots];
@@ -35,7 +38,7 @@ void startSlot(Track& track, const void* Keyed::*secondKey, const void* model, c
 void startSkeletalTrack(SkeletalTrack& track, const void* model, const void* ownerKey, uint64_t serial) {
   startSlot(track, &SkeletalTrack::ownerKey, model, ownerKey, serial);
   track.nonRigidJoint = kNoNonRigidJoint;
-  bump(counters.skeletal.tracks);
+  diagnostics::bump(counters.skeletal.tracks);
 }
 
 void startOwnerlessTrack(OwnerlessTrack& track, const void* model, const void* asset, uint64_t serial) {
@@ -48,7 +51,7 @@ void startOwnerlessTrack(OwnerlessTrack& track, const void* model, const void* a
 // track.
 template <typename Track, typename Keyed, size_t kSlots>
 Track* findSlot(Track (&table)[kSlots], uint32_t probes, const void* Keyed::*secondKey, const void* model,
-                const void* second, uint64_t serial, bool create, Counter& capacityMiss,
+                const void* second, uint64_t serial, bool create, diagnostics::Counter& capacityMiss,
                 void (*start)(Track&, const void*, const void*, uint64_t)) {
   const uint64_t h = skeletalSlotHash(model, second);
   Track* vacant = nullptr;
@@ -59,7 +62,7 @@ Track* findSlot(Track (&table)[kSlots], uint32_t probes, const void* Keyed::*sec
   }
   if (!create) return nullptr;
   if (vacant == nullptr) {
-    bump(capacityMiss);
+    diagnostics::bump(capacityMiss);
     return nullptr;
   }
   start(*vacant, model, second, serial);
@@ -124,10 +127,10 @@ void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4
   track->joints = joints;
   if (track->samples > 0 && track->sampleTime + kSampleTimeTolerance >= frame.sampleTime) return;
 
-  const uint64_t hash = hashMatrix3x4Array(palette, joints);
+  const uint64_t hash = math::hashMatrix3x4Array(palette, joints);
   uint32_t firstNonRigid = kNoNonRigidJoint;
   for (uint32_t j = 0; j < joints; ++j) {
-    if (!isRigidMatrix3x4(palette[j])) {
+    if (!math::isRigidMatrix3x4(palette[j])) {
       firstNonRigid = j;
       break;
     }
@@ -148,3 +151,5 @@ void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4
     track->changes += 1;
   }
 }
+
+}  // namespace corvane::skeletal

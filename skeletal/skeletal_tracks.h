@@ -13,8 +13,11 @@
 #include "math/types.h"
 #include "platform/locks.h"
 
-using corvane::camera::PresentationFrame;
-using corvane::os::SlimLock;
+namespace corvane::skeletal {
+
+using camera::PresentationFrame;
+using math::Matrix3x4;
+using os::SlimLock;
 
 constexpr uint32_t kSkeletalTrackSlots = 1024;
 constexpr uint32_t kSkeletalTrackProbes = 32;
@@ -62,8 +65,8 @@ struct SkeletalTrack : SkinnedHistory {
   bool uploaded;
   uint64_t lastUploadSerial;
   uint64_t lastUploadHash;
-  Matrix3x4 previousPalette[kMaxPaletteJoints];
-  Matrix3x4 currentPalette[kMaxPaletteJoints];
+  Matrix3x4 previousPalette[math::kMaxPaletteJoints];
+  Matrix3x4 currentPalette[math::kMaxPaletteJoints];
 };
 
 // Keyed by (model, asset).
@@ -107,3 +110,5 @@ void recordNonRigidJoint(const Matrix3x4& joint, SkeletalTrack& track, uint32_t 
 // Samples a skinned model that cannot be interpolated. Takes the lock itself.
 void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4* palette, uint32_t joints,
                            uint32_t padded, int8_t pending, const PresentationFrame& frame);
+
+}  // namespace corvane::skeletal

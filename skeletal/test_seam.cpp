@@ -5,7 +5,9 @@
 #include "skeletal/pose_upload_hook.h"
 #include "skeletal/skeletal_tracks.h"
 
-using corvane::os::ExclusiveGuard;
+namespace corvane::skeletal {
+
+using os::ExclusiveGuard;
 
 void resetSkeletalTablesForTests() {
   ExclusiveGuard guard(skeletalTableLock);
@@ -17,3 +19,5 @@ void resetPoseUploadOnceFlagsForTests() {
   firstPersonApplied.store(0);
   worldApplied.store(0);
 }
+
+}  // namespace corvane::skeletal

@@ -2,7 +2,11 @@
 
 #include "math/blend.h"
 
-uint64_t contentKey(const Matrix4x4& m) {
-  uint64_t key = fnv1a64(m.m, sizeof m.m);
+namespace corvane::world {
+
+uint64_t contentKey(const math::Matrix4x4& m) {
+  uint64_t key = math::fnv1a64(m.m, sizeof m.m);
   return key == 0 ? 1 : key;
 }
+
+}  // namespace corvane::world

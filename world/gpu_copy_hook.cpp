@@ -18,15 +18,24 @@
 #include "world/rewrite.h"
 #include "world/world_pass.h"
 
-using corvane::bootstrap::LogMessage;
-using corvane::bootstrap::kModelDepthValueOffset;
-using corvane::bootstrap::settings;
-using corvane::camera::CameraCorrection;
-using corvane::camera::copyCameraCorrection;
-using corvane::camera::copyPresentationFrame;
-using corvane::patch::gpuCopyInstalled;
-using corvane::patch::gpuCopyTrampoline;
-using corvane::patch::isReadableRange;
+namespace corvane::world {
+
+using bootstrap::LogMessage;
+using bootstrap::claimOnce;
+using bootstrap::kModelCurrentWorldOffset;
+using bootstrap::kModelDepthValueOffset;
+using bootstrap::kModelRecordLength;
+using bootstrap::readField;
+using bootstrap::settings;
+using camera::CameraCorrection;
+using camera::copyCameraCorrection;
+using camera::copyPresentationFrame;
+using diagnostics::bump;
+using diagnostics::counters;
+using patch::gpuCopyInstalled;
+using patch::gpuCopyTrampoline;
+using patch::isReadableRange;
+using shadow::publishShadowCorrection;
 
 std::atomic<uint32_t> firstPersonLogged{0};
 std::atomic<uint32_t> worldLogged{0};
@@ -55,9 +64,13 @@ void copyRecord(uint8_t* recordCopy, const uint8_t* record, uint64_t length) {
   std::memset(recordCopy + length, 0, kRecordCopyCapacity - length);
 }
 
-bool isFirstPersonDepth(float depth) { return isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit; }
+bool isFirstPersonDepth(float depth) { return math::isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit; }
 
 }  // namespace
+
+}  // namespace corvane::world
+
+using namespace corvane::world;
 
 uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, const uint8_t* block) {
   const bool firstPerson = settings.stabilizeFirstPersonHands != 0;

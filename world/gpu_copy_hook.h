@@ -4,6 +4,10 @@
 #include <atomic>
 #include <cstdint>
 
+namespace corvane::world {
+
 // Set by the first call that writes its path's once-only "Applied" line.
 extern std::atomic<uint32_t> firstPersonLogged;
 extern std::atomic<uint32_t> worldLogged;
+
+}  // namespace corvane::world

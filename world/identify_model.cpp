@@ -6,8 +6,11 @@
 #include "patch/readable.h"
 #include "world/model_record.h"
 
-using namespace corvane::bootstrap;
-using corvane::patch::isReadableRange;
+namespace corvane::world {
+
+using namespace bootstrap;
+using diagnostics::bump;
+using patch::isReadableRange;
 
 ObservedVtable observedVtables[kObservedVtableCount];
 
@@ -39,7 +42,7 @@ bool identifyWorldModel(const uint8_t* record, const void** ownerKey, const void
 
 bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const void** ownerKey,
                         const void** classIdentity, const void** asset, bool* cinematic) {
-  WorldCounters& c = counters.world;
+  diagnostics::WorldCounters& c = diagnostics::counters.world;
   *cinematic = false;
   *asset = nullptr;
   bump(c.candidates);
@@ -73,7 +76,7 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
   }
 
   const float depth = readField<float>(record, kModelDepthValueOffset);
-  if (!isFiniteFloat(depth) || !(static_cast<double>(depth < 0 ? -depth : depth) <= kWorldDepthTolerance)) {
+  if (!math::isFiniteFloat(depth) || !(static_cast<double>(depth < 0 ? -depth : depth) <= kWorldDepthTolerance)) {
     bump(c.rejectedDepth);
     return false;
   }
@@ -95,3 +98,5 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
   bump(c.eligible);
   return true;
 }
+
+}  // namespace corvane::world

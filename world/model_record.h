@@ -7,7 +7,7 @@
 
 #include "bootstrap/host_interface.h"
 
-using namespace corvane::bootstrap;
+namespace corvane::world {
 
 // The block the host hands the GPU-copy function: 8 opaque bytes, then the
 // record's address.
@@ -15,7 +15,7 @@ constexpr size_t kModelRefBlockSize = 16;
 constexpr size_t kModelRefRecordOffset = 8;
 
 // Room for the longest record, the skinned one.
-constexpr size_t kRecordCopyCapacity = kSkinnedModelRecordLength;
+constexpr size_t kRecordCopyCapacity = bootstrap::kSkinnedModelRecordLength;
 
 // First-person models have a depth strictly inside (0, 100).
 constexpr float kFirstPersonDepthLimit = 100.0f;
@@ -25,16 +25,16 @@ constexpr float kFirstPersonDepthLimit = 100.0f;
 struct SlotGroup {
   uint64_t world, inverse, derived1, derived2;
 };
-constexpr SlotGroup kCurrentSlots = {kModelCurrentWorldOffset, kModelCurrentInverseOffset,
-                                     kModelCurrentDerived1Offset, kModelCurrentDerived2Offset};
-constexpr SlotGroup kPreviousSlots = {kModelPreviousWorldOffset, kModelPreviousInverseOffset,
-                                      kModelPreviousDerived1Offset, kModelPreviousDerived2Offset};
+constexpr SlotGroup kCurrentSlots = {bootstrap::kModelCurrentWorldOffset, bootstrap::kModelCurrentInverseOffset,
+                                     bootstrap::kModelCurrentDerived1Offset, bootstrap::kModelCurrentDerived2Offset};
+constexpr SlotGroup kPreviousSlots = {bootstrap::kModelPreviousWorldOffset, bootstrap::kModelPreviousInverseOffset,
+                                      bootstrap::kModelPreviousDerived1Offset, bootstrap::kModelPreviousDerived2Offset};
 
-inline const void* staticModelClass() { return hostBase + kStaticModelClassRva; }
-inline const void* skinnedModelClass() { return hostBase + kSkinnedModelClassRva; }
+inline const void* staticModelClass() { return bootstrap::hostBase + bootstrap::kStaticModelClassRva; }
+inline const void* skinnedModelClass() { return bootstrap::hostBase + bootstrap::kSkinnedModelClassRva; }
 
 inline uint64_t modelRecordLength(const void* classIdentity) {
-  return classIdentity == skinnedModelClass() ? kSkinnedModelRecordLength : kModelRecordLength;
+  return classIdentity == skinnedModelClass() ? bootstrap::kSkinnedModelRecordLength : bootstrap::kModelRecordLength;
 }
 
-
+}  // namespace corvane::world

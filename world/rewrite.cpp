@@ -4,6 +4,11 @@
 
 #include "math/transform.h"
 
+namespace corvane::world {
+
+using math::isFiniteMatrix4x4;
+using math::multiplyMatrix4x4;
+
 bool rewriteSlotGroup(uint8_t* recordCopy, uint64_t worldOffset, uint64_t inverseOffset, uint64_t derived1Offset,
                       uint64_t derived2Offset, const Matrix4x4& forward, const Matrix4x4& inverse) {
   Matrix4x4 world, inverseWorld, derived1, derived2;
@@ -34,3 +39,5 @@ bool rewriteSlotGroup(uint8_t* recordCopy, uint64_t worldOffset, uint64_t invers
   std::memcpy(recordCopy + derived2Offset, &newDerived2, sizeof newDerived2);
   return true;
 }
+
+}  // namespace corvane::world

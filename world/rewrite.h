@@ -6,6 +6,10 @@
 #include "math/types.h"
 #include "world/model_record.h"
 
+namespace corvane::world {
+
+using math::Matrix4x4;
+
 // W' = F*W, V' = V*G, Dk' = Dk*(V*W'). Writes nothing and returns false when an
 // input or a result is not finite.
 bool rewriteSlotGroup(uint8_t* recordCopy, uint64_t worldOffset, uint64_t inverseOffset, uint64_t derived1Offset,
@@ -15,3 +19,5 @@ inline bool rewriteSlotGroup(uint8_t* recordCopy, const SlotGroup& group, const 
                              const Matrix4x4& inverse) {
   return rewriteSlotGroup(recordCopy, group.world, group.inverse, group.derived1, group.derived2, forward, inverse);
 }
+
+}  // namespace corvane::world

@@ -6,7 +6,9 @@
 #include "world/identify_model.h"
 #include "world/world_tracks.h"
 
-using corvane::os::ExclusiveGuard;
+namespace corvane::world {
+
+using os::ExclusiveGuard;
 
 void resetWorldTracksForTests() {
   ExclusiveGuard guard(worldTrackLock);
@@ -29,3 +31,5 @@ void resetObservedVtablesForTests() {
     entry.count.store(0);
   }
 }
+
+}  // namespace corvane::world

@@ -13,10 +13,17 @@
 #include "world/model_record.h"
 #include "world/world_tracks.h"
 
-using corvane::camera::kMaxSampleGap;
-using corvane::camera::kSampleTimeTolerance;
-using corvane::os::ExclusiveGuard;
-using corvane::os::SharedGuard;
+namespace corvane::world {
+
+using camera::kMaxSampleGap;
+using camera::kSampleTimeTolerance;
+using diagnostics::WorldCounters;
+using diagnostics::bump;
+using diagnostics::counters;
+using math::ScaledRigid;
+using math::decomposeScaled;
+using os::ExclusiveGuard;
+using os::SharedGuard;
 
 namespace {
 
@@ -69,7 +76,7 @@ struct FactsMemo {
   const Matrix4x4* inverseOf(const Matrix4x4& m) {
     MatrixFacts& entry = of(m);
     if (!entry.inverseKnown) {
-      entry.inverseOk = inverseAffine(entry.matrix, &entry.inverse);
+      entry.inverseOk = math::inverseAffine(entry.matrix, &entry.inverse);
       entry.inverseKnown = true;
     }
     return entry.inverseOk ? &entry.inverse : nullptr;
@@ -107,7 +114,7 @@ void keepFacts(const FactsMemo& memo, WorldTrack* track) {
   track->keptCount = kept;
 }
 
-double translationDistance(const RigidTransform& a, const RigidTransform& b) {
+double translationDistance(const math::RigidTransform& a, const math::RigidTransform& b) {
   const double dx = a.translation[0] - b.translation[0];
   const double dy = a.translation[1] - b.translation[1];
   const double dz = a.translation[2] - b.translation[2];
@@ -118,7 +125,7 @@ bool differsDecomposed(const ScaledRigid& a, const ScaledRigid& b, double distan
                        double scaleTolerance) {
   if (!a.ok || !b.ok || a.mirrored != b.mirrored) return true;
   if (translationDistance(a.rigid, b.rigid) > distanceTolerance) return true;
-  if (rotationAngleDegrees(a.rotation, b.rotation) > angleTolerance) return true;
+  if (math::rotationAngleDegrees(a.rotation, b.rotation) > angleTolerance) return true;
   return std::fabs(a.scale - b.scale) > scaleTolerance;
 }
 
@@ -136,7 +143,7 @@ bool relativePair(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b, Matri
   const Matrix4x4* inverseA = memo.inverseOf(a);
   const Matrix4x4* inverseB = inverseA != nullptr ? memo.inverseOf(b) : nullptr;
   if (inverseA == nullptr || inverseB == nullptr) return false;
-  return relativeTransformsOf(a, *inverseA, b, *inverseB, forward, backward);
+  return math::relativeTransformsOf(a, *inverseA, b, *inverseB, forward, backward);
 }
 
 // Seeds a track's first sample; identity fields, id and statistics stay.
@@ -205,13 +212,13 @@ void recordNonRigid(const uint8_t* record, const void* ownerKey, const Presentat
 // per rest pair and kept with its comparison against X.
 bool interpolateOnTrack(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, const ScaledRigid& to,
                         double alpha, Matrix4x4* out) {
-  const bool atRest = isFiniteDouble(alpha) && !std::signbit(alpha) &&
+  const bool atRest = math::isFiniteDouble(alpha) && !std::signbit(alpha) &&
                       sameBits(track->previousMatrix, track->currentMatrix);
   if (atRest && track->restKnown && sameBits(track->restKey, track->currentMatrix)) {
     *out = track->restMatrix;
     return true;
   }
-  if (!interpolateScaledRigid(from, to, alpha, out)) return false;
+  if (!math::interpolateScaledRigid(from, to, alpha, out)) return false;
   if (atRest) {
     track->restKey = track->currentMatrix;
     track->restFacts = to;
@@ -270,8 +277,8 @@ bool identify(ReadableRegionMemo& probes, const uint8_t* record, ModelSample* mo
                           &model->cinematic)) {
     return false;
   }
-  model->current = readField<Matrix4x4>(record, kModelCurrentWorldOffset);
-  model->previous = readField<Matrix4x4>(record, kModelPreviousWorldOffset);
+  model->current = bootstrap::readField<Matrix4x4>(record, bootstrap::kModelCurrentWorldOffset);
+  model->previous = bootstrap::readField<Matrix4x4>(record, bootstrap::kModelPreviousWorldOffset);
   return true;
 }
 
@@ -387,7 +394,7 @@ bool checkPair(FactsMemo& memo, WorldTrack* track, ScaledRigid* from, ScaledRigi
   // A rest pair passed these checks when its matrix was worked out.
   if (!bothAtRest(track, track->previousMatrix, track->currentMatrix) &&
       (translationDistance(from->rigid, to->rigid) > kMaxPairDistance ||
-       rotationAngleDegrees(from->rotation, to->rotation) > kMaxPairAngleDegrees ||
+       math::rotationAngleDegrees(from->rotation, to->rotation) > kMaxPairAngleDegrees ||
        to->scale / from->scale > kMaxPairScaleRatio || from->scale / to->scale > kMaxPairScaleRatio)) {
     bump(c.rejectedJump);
     return dropPair(track);
@@ -536,3 +543,5 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   if (key != nullptr) *key = MatrixKey{model.current, visit.key};
   return true;
 }
+
+}  // namespace corvane::world

@@ -7,7 +7,14 @@
 #include "camera/frame_state.h"
 #include "math/types.h"
 
-using corvane::camera::PresentationFrame;
+namespace corvane::patch {
+struct ReadableRegionMemo;
+}
+
+namespace corvane::world {
+
+using camera::PresentationFrame;
+using math::Matrix4x4;
 
 struct WorldCorrection {
   Matrix4x4 currentForward;
@@ -39,13 +46,12 @@ bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& fram
 // The same within a hook call that already probed the record. With `key`, a
 // call that returns true also fills it with contentKey of the host's current
 // world matrix as the pass read it (kept in the track while that matrix stays).
-namespace corvane::patch {
-struct ReadableRegionMemo;
-}
-using corvane::patch::ReadableRegionMemo;
+using patch::ReadableRegionMemo;
 struct MatrixKey {
   Matrix4x4 matrix;
   uint64_t key;
 };
 bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, const PresentationFrame& frame,
                             WorldCorrection* out, MatrixKey* key = nullptr);
+
+}  // namespace corvane::world

@@ -5,7 +5,9 @@
 
 #include "diagnostics/counters.h"
 
-using corvane::camera::kTrackStaleSerials;
+namespace corvane::world {
+
+using camera::kTrackStaleSerials;
 
 WorldTrack worldTrackTable[kWorldTrackCount];
 NonRigidTrack nonRigidTable[kNonRigidTrackCount];
@@ -36,7 +38,7 @@ void startTrack(Track* slot, std::atomic<uint64_t>& nextId, uint64_t serial) {
 // The probe walk shared by both tables; `keys`, when given, mirrors the slots' keys.
 template <typename Track>
 Track* findTrack(Track* table, SlotKey* keys, uint64_t mask, uint32_t probes, uint64_t start, const void* model,
-                 const void* ownerKey, uint64_t serial, bool create, Counter& capacityMiss,
+                 const void* ownerKey, uint64_t serial, bool create, diagnostics::Counter& capacityMiss,
                  std::atomic<uint64_t>& nextId) {
   Track* firstEmpty = nullptr;
   Track* firstStale = nullptr;
@@ -55,7 +57,7 @@ Track* findTrack(Track* table, SlotKey* keys, uint64_t mask, uint32_t probes, ui
   if (!create) return nullptr;
   Track* slot = firstEmpty != nullptr ? firstEmpty : firstStale;
   if (slot == nullptr) {
-    bump(capacityMiss);
+    diagnostics::bump(capacityMiss);
     return nullptr;
   }
   slot->model = model;
@@ -87,10 +89,12 @@ void renewWorldTrack(WorldTrack* track, uint64_t serial) { startTrack(track, nex
 
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
   return findTrack(worldTrackTable, worldTrackKeys, kWorldTrackMask, kWorldTrackProbes, worldTrackStartIndex(model, ownerKey), model,
-                   ownerKey, serial, create, counters.world.capacityMiss, nextWorldTrackId);
+                   ownerKey, serial, create, diagnostics::counters.world.capacityMiss, nextWorldTrackId);
 }
 
 NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
   return findTrack(nonRigidTable, static_cast<SlotKey*>(nullptr), kNonRigidTrackMask, kNonRigidTrackProbes, nonRigidTrackStartIndex(model, ownerKey),
-                   model, ownerKey, serial, create, counters.world.nonRigidCapacityMiss, nextNonRigidTrackId);
+                   model, ownerKey, serial, create, diagnostics::counters.world.nonRigidCapacityMiss, nextNonRigidTrackId);
 }
+
+}  // namespace corvane::world

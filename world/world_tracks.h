@@ -11,15 +11,18 @@
 #include "math/types.h"
 #include "platform/locks.h"
 
-using corvane::os::ShardedLock;
-using corvane::os::SlimLock;
+namespace corvane::world {
+
+using math::Matrix4x4;
+using os::ShardedLock;
+using os::SlimLock;
 
 // What the world pass learned of one matrix: its decomposition and, once
 // asked for, its inverse. The functions are pure, so the same bytes always get
 // the same answers.
 struct MatrixFacts {
   Matrix4x4 matrix;
-  ScaledRigid decomposed;
+  math::ScaledRigid decomposed;
   Matrix4x4 inverse;
   bool inverseKnown;
   bool inverseOk;
@@ -59,7 +62,7 @@ struct WorldTrack {
   bool restSelfDiffers;  // transformsDiffer(restKey, restKey)
   Matrix4x4 restKey;
   Matrix4x4 restMatrix;
-  ScaledRigid restFacts;  // decomposeScaled(restKey)
+  math::ScaledRigid restFacts;  // decomposeScaled(restKey)
   // The facts of the latest of its own matrices (the samples and the matrix
   // presented), for the next visit; keptCount entries are valid.
   MatrixFacts kept[kKeptFacts];
@@ -132,3 +135,5 @@ NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64
 // Starts a new track in the slot of `track`, which keeps its key (model,
 // ownerKey): all else cleared, a new id, first seen at `serial`.
 void renewWorldTrack(WorldTrack* track, uint64_t serial);
+
+}  // namespace corvane::world

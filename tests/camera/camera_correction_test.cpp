@@ -10,6 +10,7 @@
 #include "tests/support/camera_host.h"
 
 using namespace corvane::camera;
+using namespace corvane::math;
 
 namespace {
 

@@ -18,6 +18,8 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
+using namespace corvane::math;
 
 namespace {
 

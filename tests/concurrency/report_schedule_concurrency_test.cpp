@@ -8,6 +8,8 @@
 
 #include "diagnostics/report_schedule.h"
 
+using namespace corvane::diagnostics;
+
 namespace {
 
 TEST(ReportScheduleConcurrency, EachDueSerialIsClaimedExactlyOnce) {

@@ -21,6 +21,8 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
+using namespace corvane::skeletal;
 
 namespace {
 

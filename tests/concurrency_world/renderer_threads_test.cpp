@@ -27,7 +27,10 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
 using namespace corvane::os;
+using namespace corvane::shadow;
+using namespace corvane::world;
 
 namespace {
 

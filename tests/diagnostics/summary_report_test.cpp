@@ -13,6 +13,7 @@
 #include "tests/support/library_dir.h"
 
 using namespace corvane::bootstrap;
+using namespace corvane::diagnostics;
 using namespace corvane::os;
 
 namespace {

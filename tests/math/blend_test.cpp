@@ -16,6 +16,8 @@
 #include "tests/support/reference.h"
 #include "world/content_key.h"
 
+using namespace corvane::world;
+
 namespace {
 
 // Byte-wise 64-bit FNV-1a, written out independently of the library.

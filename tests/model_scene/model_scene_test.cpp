@@ -23,8 +23,12 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
 using namespace corvane::os;
 using namespace corvane::patch;
+using namespace corvane::shadow;
+using namespace corvane::skeletal;
+using namespace corvane::world;
 
 namespace {
 

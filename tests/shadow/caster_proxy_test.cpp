@@ -16,6 +16,9 @@
 #include "world/content_key.h"
 
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
+using namespace corvane::shadow;
+using namespace corvane::world;
 
 namespace {
 

@@ -10,6 +10,10 @@
 #include "tests/support/model_host.h"
 #include "world/content_key.h"
 
+using namespace corvane::diagnostics;
+using namespace corvane::shadow;
+using namespace corvane::world;
+
 namespace {
 
 class ShadowPublicationTest : public ::testing::Test {

@@ -22,7 +22,10 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
+using namespace corvane::math;
 using namespace corvane::os;
+using namespace corvane::skeletal;
 
 inline SkeletalCounters& sk() { return counters.skeletal; }
 

@@ -6,6 +6,8 @@
 
 #include "math/types.h"
 
+using namespace corvane::math;
+
 struct TestCasterList {
   uint8_t* header;
   uint8_t* entries;

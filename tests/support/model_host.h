@@ -11,6 +11,8 @@
 #include "math/types.h"
 #include "platform/platform.h"
 
+using namespace corvane::math;
+
 // Maps the image region once and points `hostBase` at it; also installs the
 // recording host functions behind the GPU-copy and shadow stubs.
 void useModelHost();

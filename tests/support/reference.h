@@ -9,6 +9,8 @@
 
 #include "math/types.h"
 
+using namespace corvane::math;
+
 namespace ref {
 
 using Real = long double;

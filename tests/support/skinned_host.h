@@ -7,6 +7,8 @@
 #include "math/types.h"
 #include "platform/platform.h"
 
+using namespace corvane::math;
+
 // Maps the host image region once, points hostBase at it, sets the upload stub
 // and marks the hook installed. Safe to call repeatedly.
 void setUpSkinnedHost();

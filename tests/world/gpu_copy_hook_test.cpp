@@ -18,7 +18,10 @@
 
 using namespace corvane::bootstrap;
 using namespace corvane::camera;
+using namespace corvane::diagnostics;
 using namespace corvane::patch;
+using namespace corvane::shadow;
+using namespace corvane::world;
 
 namespace {
 

@@ -10,6 +10,9 @@
 #include "world/model_record.h"
 #include "world/rewrite.h"
 
+using namespace corvane::bootstrap;
+using namespace corvane::world;
+
 namespace {
 
 struct RecordCopy {

@@ -14,7 +14,9 @@
 #include "world/world_tracks.h"
 
 using namespace corvane::bootstrap;
+using namespace corvane::diagnostics;
 using namespace corvane::os;
+using namespace corvane::world;
 
 namespace {
 

@@ -14,6 +14,9 @@
 #include "world/test_seam.h"
 #include "world/world_tracks.h"
 
+using namespace corvane::diagnostics;
+using namespace corvane::world;
+
 namespace {
 
 const void* fakeAddress(uint64_t value) { return reinterpret_cast<const void*>(value); }

@@ -13,6 +13,8 @@
 #include "world/world_tracks.h"
 
 using namespace corvane::bootstrap;
+using namespace corvane::diagnostics;
+using namespace corvane::world;
 
 namespace {
 
