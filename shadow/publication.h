@@ -28,7 +28,7 @@ constexpr uint32_t kShadowProbes = 32;
 constexpr uint64_t kShadowFreshSerials = 2;
 // A slot more than this many serials old may be taken by another publication:
 // the staleness rule of every table.
-constexpr uint64_t kShadowStaleSerials = corvane::camera::kTrackStaleSerials;
+constexpr uint64_t kShadowStaleSerials = camera::kTrackStaleSerials;
 
 // Both tables, under one lock: exclusive to publish, shared to look up.
 using os::SlimLock;
