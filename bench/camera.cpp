@@ -66,8 +66,8 @@ void setFrame(uint64_t frame) {
   std::memcpy(clockRecord + kClockSampleTimeOffset, &sampleTime, 8);
   const float origin[3] = {float(sample % 1000) * 0.1f, 5.0f, 1.7f};
   const double yaw = double(sample % 1000) * 0.01;
-  const float axes[9] = {float(std::cos(yaw)), float(std::sin(yaw)), 0, float(-std::sin(yaw)), float(std::cos(yaw)),
-                         0, 0, 0, 1};
+  const float axes[9] = {
+      float(std::cos(yaw)), float(std::sin(yaw)), 0, float(-std::sin(yaw)), float(std::cos(yaw)), 0, 0, 0, 1};
   std::memcpy(source + kViewOriginOffset, origin, 12);
   std::memcpy(source + kViewOriginCopyOffset, origin, 12);
   std::memcpy(source + kViewAxesOffset, axes, 36);

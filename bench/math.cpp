@@ -118,7 +118,10 @@ void BM_paletteKernel(benchmark::State& state) {
   state.counters["ns/joint"] =
       benchmark::Counter(double(joints), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPalette)->Name("BM_blendRigidPalette")->Args({256, 10})->Args({256, 500});
+BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPalette)
+    ->Name("BM_blendRigidPalette")
+    ->Args({256, 10})
+    ->Args({256, 500});
 BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPaletteSse2)->Name("BM_blendRigidPaletteSse2")->Args({256, 10});
 
 void BM_hashMatrix3x4Array(benchmark::State& state) {

@@ -69,9 +69,8 @@ struct Lists {
 void BM_ProxyCall(benchmark::State& state) {
   Lists lists(state.range(0) != 0);
   for (auto _ : state) benchmark::DoNotOptimize(shadowCasterProxy0(0, 0, lists.header, 0, 0, 0.0f));
-  state.counters["ns/caster"] =
-      benchmark::Counter(static_cast<double>(kCasters) * state.iterations(), benchmark::Counter::kIsRate |
-                                                                               benchmark::Counter::kInvert);
+  state.counters["ns/caster"] = benchmark::Counter(static_cast<double>(kCasters) * state.iterations(),
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ProxyCall)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 

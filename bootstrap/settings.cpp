@@ -45,8 +45,8 @@ void loadSettings() {
       "WorldTransforms=%u, CinematicTransforms=%u, ShadowTransforms=%u, FirstPersonSkeletons=%u, "
       "WorldSkeletons=%u, CinematicSkeletons=%u, Telemetry=%u.",
       settings.unlockAbove120, settings.stabilizeMouseSensitivity, settings.stabilizeFirstPersonHands,
-      settings.worldTransforms, settings.cinematicTransforms, settings.shadowTransforms,
-      settings.firstPersonSkeletons, settings.worldSkeletons, settings.cinematicSkeletons, settings.telemetry);
+      settings.worldTransforms, settings.cinematicTransforms, settings.shadowTransforms, settings.firstPersonSkeletons,
+      settings.worldSkeletons, settings.cinematicSkeletons, settings.telemetry);
 }
 
 }  // namespace corvane::bootstrap

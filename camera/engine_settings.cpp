@@ -17,7 +17,9 @@ std::atomic<int32_t> mouseState{kMousePending};
 
 namespace {
 
-std::atomic_ref<int32_t> hostValue(uint64_t rva) { return std::atomic_ref<int32_t>(*bootstrap::hostAddress<int32_t>(rva)); }
+std::atomic_ref<int32_t> hostValue(uint64_t rva) {
+  return std::atomic_ref<int32_t>(*bootstrap::hostAddress<int32_t>(rva));
+}
 
 bool claim(std::atomic<int32_t>& state, int32_t settled) {
   int32_t expected = 0;
@@ -25,7 +27,8 @@ bool claim(std::atomic<int32_t>& state, int32_t settled) {
 }
 
 void settleFrameCap() {
-  const uint32_t spinning = static_cast<uint32_t>(hostValue(bootstrap::kDisableFrameSpinningRva).load(std::memory_order_relaxed));
+  const uint32_t spinning =
+      static_cast<uint32_t>(hostValue(bootstrap::kDisableFrameSpinningRva).load(std::memory_order_relaxed));
   if (spinning > 1) return;
   const int32_t tripleBuffering = hostValue(bootstrap::kTripleBufferingRva).load(std::memory_order_relaxed);
   if (tripleBuffering == 0) {

@@ -52,7 +52,8 @@ inline void getFloats(const float* fields, float* values, int count) {
 // progress or when a write overlapped the copy; then try again.
 inline bool readTelemetrySnapshot(const TelemetryBlock* block, TelemetryBlock* out) {
   using namespace telemetry_access;
-  const uint64_t first = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(block->sequence)).load(std::memory_order_acquire);
+  const uint64_t first =
+      std::atomic_ref<uint64_t>(const_cast<uint64_t&>(block->sequence)).load(std::memory_order_acquire);
   if (first & 1) return false;
   out->sequence = first;
   out->version = get(block->version);
@@ -67,7 +68,8 @@ inline bool readTelemetrySnapshot(const TelemetryBlock* block, TelemetryBlock* o
   getFloats(block->sourceAxes, out->sourceAxes, 9);
   getFloats(block->outputAxes, out->outputAxes, 9);
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  const uint64_t second = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(block->sequence)).load(std::memory_order_relaxed);
+  const uint64_t second =
+      std::atomic_ref<uint64_t>(const_cast<uint64_t&>(block->sequence)).load(std::memory_order_relaxed);
   return first == second;
 }
 

@@ -9,8 +9,7 @@
 
 namespace corvane::camera {
 
-void writeTelemetry(const void* destination, const void* source, const HostClock& clock, bool enabled,
-                    double alpha) {
+void writeTelemetry(const void* destination, const void* source, const HostClock& clock, bool enabled, double alpha) {
   TelemetryBlock* block = bootstrap::telemetryView;
   if (block == nullptr) return;
 

@@ -4,7 +4,6 @@
 
 namespace corvane::camera {
 
-void writeTelemetry(const void* destination, const void* source, const HostClock& clock, bool enabled,
-                    double alpha);
+void writeTelemetry(const void* destination, const void* source, const HostClock& clock, bool enabled, double alpha);
 
 }  // namespace corvane::camera

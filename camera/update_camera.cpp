@@ -53,7 +53,8 @@ void watchF10() {
   if (down && !f10WasDown) {
     invalidateHistory();
     cameraEnabled = !cameraEnabled;
-    bootstrap::LogMessage("F10: high-FPS camera and first-person prediction %s.", cameraEnabled ? "enabled" : "disabled");
+    bootstrap::LogMessage("F10: high-FPS camera and first-person prediction %s.",
+                          cameraEnabled ? "enabled" : "disabled");
   }
   f10WasDown = down;
 }
@@ -63,11 +64,13 @@ void watchF10() {
 void interpolateView(void* destination, const void* source) {
   const HostClock clock = readHostClock();
   if (!clock.present) return invalidateHistory();
-  if (!math::isFiniteDouble(clock.presentationTime) || !math::isFiniteDouble(clock.sampleTime)) return invalidateHistory();
+  if (!math::isFiniteDouble(clock.presentationTime) || !math::isFiniteDouble(clock.sampleTime))
+    return invalidateHistory();
   const RigidTransform pose = captureViewPose(destination);
   if (!math::isFiniteRigidTransform(pose)) return invalidateHistory();
   const uint8_t* bytes = static_cast<const uint8_t*>(destination);
-  if (std::memcmp(bytes + bootstrap::kViewOriginOffset, bytes + bootstrap::kViewOriginCopyOffset, 3 * sizeof(float)) != 0)
+  if (std::memcmp(bytes + bootstrap::kViewOriginOffset, bytes + bootstrap::kViewOriginCopyOffset, 3 * sizeof(float)) !=
+      0)
     return invalidateHistory();
 
   const double sampleTime = clock.sampleTime;
@@ -94,8 +97,8 @@ void interpolateView(void* destination, const void* source) {
   RigidTransform presented;
   for (int i = 0; i < 3; ++i)
     presented.translation[i] = from.translation[i] + (to.translation[i] - from.translation[i]) * alpha;
-  const math::Quaternion blended =
-      math::slerpQuaternion(math::quaternionFromRotation(from.rotation), math::quaternionFromRotation(to.rotation), alpha);
+  const math::Quaternion blended = math::slerpQuaternion(math::quaternionFromRotation(from.rotation),
+                                                         math::quaternionFromRotation(to.rotation), alpha);
   math::rotationFromQuaternion(blended, presented.rotation);
   if (math::isFiniteRigidTransform(presented)) writeViewPose(destination, presented);
 }

@@ -11,12 +11,12 @@
 #include "math/types.h"
 #include "patch/hooks.h"
 
-using corvane::patch::hostViewCopy;
 using corvane::diagnostics::ReportSkeletalDiagnostics;
 using corvane::diagnostics::ReportWorldDiagnostics;
+using corvane::math::isFiniteDouble;
 using corvane::math::Matrix4x4;
 using corvane::math::RigidTransform;
-using corvane::math::isFiniteDouble;
+using corvane::patch::hostViewCopy;
 using namespace corvane::camera;
 
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4) {
@@ -32,8 +32,7 @@ uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t
   publishCameraCorrection(forward, inverse, correctionValid);
 
   const HostClock clock = readHostClock();
-  const bool timesValid =
-      clock.present && isFiniteDouble(clock.presentationTime) && isFiniteDouble(clock.sampleTime);
+  const bool timesValid = clock.present && isFiniteDouble(clock.presentationTime) && isFiniteDouble(clock.sampleTime);
   const PresentationFrame frame = publishPresentationFrame(clock.presentationTime, clock.sampleTime, timesValid);
 
   ReportWorldDiagnostics(frame);

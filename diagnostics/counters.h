@@ -51,8 +51,7 @@ struct SkeletalCounters {
   Counter firstPersonFrames, firstPersonChanged, firstPersonRepeated, firstPersonGap1, firstPersonGap2,
       firstPersonGapMore;
   // "Skeletal cinematic" line.
-  Counter cinematicEligible, cinematicPairs, cinematicPrepared, cinematicAdjusted, cinematicForced,
-      cinematicFrames;
+  Counter cinematicEligible, cinematicPairs, cinematicPrepared, cinematicAdjusted, cinematicForced, cinematicFrames;
   Counter ownerlessCapacityMiss;  // ownerless.capacityMiss
 };
 

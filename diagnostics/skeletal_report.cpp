@@ -30,11 +30,11 @@ void logSkeletalSummary(ull frame) {
       value(c.pending), value(c.timeSamples), value(c.changed), value(c.palettesRigid), value(c.palettesNonRigid),
       value(c.tracks), value(c.pairs), value(c.uploadPrepared), value(c.uploadAdjusted), value(c.uploadForced),
       value(c.uploadSkipped), value(c.uploadForceFailed), value(c.uploadFrames), value(c.uploadSameFrame),
-      value(c.uploadChanged), value(c.uploadRepeated), value(c.uploadGap1), value(c.uploadGap2),
-      value(c.uploadGapMore), value(c.uploadAlpha[0]), value(c.uploadAlpha[1]), value(c.uploadAlpha[2]),
-      value(c.uploadAlpha[3]), value(c.uploadAlpha[4]), value(c.discontinuity), value(c.interpolationRejected),
-      value(c.rejectedFirstPersonDisabled), value(c.rejectedDepthHack), value(c.rejectedOwner),
-      value(c.rejectedLayout), value(c.rejectedSameTime), value(c.ownerFallbackFirstPerson), value(c.capacityMiss));
+      value(c.uploadChanged), value(c.uploadRepeated), value(c.uploadGap1), value(c.uploadGap2), value(c.uploadGapMore),
+      value(c.uploadAlpha[0]), value(c.uploadAlpha[1]), value(c.uploadAlpha[2]), value(c.uploadAlpha[3]),
+      value(c.uploadAlpha[4]), value(c.discontinuity), value(c.interpolationRejected),
+      value(c.rejectedFirstPersonDisabled), value(c.rejectedDepthHack), value(c.rejectedOwner), value(c.rejectedLayout),
+      value(c.rejectedSameTime), value(c.ownerFallbackFirstPerson), value(c.capacityMiss));
   LogMessage(
       "Skeletal scope frame=%llu: pairs[world=%llu firstPerson=%llu] prepared[world=%llu firstPerson=%llu] "
       "adjusted[world=%llu firstPerson=%llu] forced[world=%llu firstPerson=%llu] firstPersonOutput[frames=%llu "

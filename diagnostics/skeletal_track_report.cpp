@@ -40,8 +40,8 @@ struct OwnerlessTrackLine {
 };
 
 bool changed(const SkeletalTrack& t) {
-  return t.model != nullptr && (t.samples != t.reportedSamples || t.changes != t.reportedChanges ||
-                                t.interpolated != t.reportedInterpolated);
+  return t.model != nullptr &&
+         (t.samples != t.reportedSamples || t.changes != t.reportedChanges || t.interpolated != t.reportedInterpolated);
 }
 
 bool changed(const OwnerlessTrack& t) {
@@ -114,13 +114,11 @@ void reportSkeletalTrackLines(const PresentationFrame& frame) {
         static_cast<unsigned long long>(t.changes), static_cast<unsigned long long>(t.rigidSamples),
         static_cast<unsigned long long>(t.firstSerial), static_cast<unsigned long long>(t.firstChangeSerial),
         static_cast<unsigned long long>(t.lastChangeSerial), t.root[0], t.root[1], t.root[2], t.rigid ? 1u : 0u,
-        l.nonRigidJoint, l.rowLength[0], l.rowLength[1],
-        l.rowLength[2], l.maxRowDot, l.det);
+        l.nonRigidJoint, l.rowLength[0], l.rowLength[1], l.rowLength[2], l.maxRowDot, l.det);
   }
   if (listed < changedTracks)
-    LogMessage(
-        "Skeletal track frame=%llu: reported %llu of %llu changed tracks; remaining tracks carry forward.", serial,
-        static_cast<unsigned long long>(listed), static_cast<unsigned long long>(changedTracks));
+    LogMessage("Skeletal track frame=%llu: reported %llu of %llu changed tracks; remaining tracks carry forward.",
+               serial, static_cast<unsigned long long>(listed), static_cast<unsigned long long>(changedTracks));
 }
 
 void reportOwnerlessTrackLines(const PresentationFrame& frame) {
@@ -133,8 +131,8 @@ void reportOwnerlessTrackLines(const PresentationFrame& frame) {
     const auto passOf = [](const OwnerlessTrack& t) {
       return changed(t) ? (t.changes != t.reportedChanges ? 1 : 2) : 0;
     };
-    listed = takeChangedLines(skeletal::ownerlessTracks, 2, passOf, [](OwnerlessTrack& t) { return takeLine(t); }, lines,
-                              &changedTracks);
+    listed = takeChangedLines(
+        skeletal::ownerlessTracks, 2, passOf, [](OwnerlessTrack& t) { return takeLine(t); }, lines, &changedTracks);
   }
   const unsigned long long serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {

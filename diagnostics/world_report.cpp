@@ -24,13 +24,13 @@ void logWorldSummary(ull frame, const char* observedVtables) {
       "tracks=%llu, pairs=%llu, adjusted=%llu(skinned=%llu), rejected[vtable=%llu depth=%llu owner=%llu "
       "nonRigid=%llu(current=%llu previous=%llu) discontinuity=%llu sameTime=%llu jump=%llu "
       "reflectionParity=%llu], capacityMiss=%llu nonRigidCapacityMiss=%llu, observedVtables=[%s].",
-      frame, value(c.candidates), value(c.exactStatic), value(c.exactSkinned), value(c.eligible),
-      value(c.supported), value(c.uniformScaled), value(c.reflectedSupported), value(c.reflectedMoving),
-      value(c.reflectedAdjusted), value(c.moving), value(c.tracks), value(c.pairs), value(c.adjusted),
-      value(c.adjustedSkinned), value(c.rejectedVtable), value(c.rejectedDepth), value(c.rejectedOwner),
-      value(c.rejectedNonRigid), value(c.nonRigidCurrent), value(c.nonRigidPrevious),
-      value(c.rejectedDiscontinuity), value(c.rejectedSameTime), value(c.rejectedJump),
-      value(c.rejectedReflectionParity), value(c.capacityMiss), value(c.nonRigidCapacityMiss), observedVtables);
+      frame, value(c.candidates), value(c.exactStatic), value(c.exactSkinned), value(c.eligible), value(c.supported),
+      value(c.uniformScaled), value(c.reflectedSupported), value(c.reflectedMoving), value(c.reflectedAdjusted),
+      value(c.moving), value(c.tracks), value(c.pairs), value(c.adjusted), value(c.adjustedSkinned),
+      value(c.rejectedVtable), value(c.rejectedDepth), value(c.rejectedOwner), value(c.rejectedNonRigid),
+      value(c.nonRigidCurrent), value(c.nonRigidPrevious), value(c.rejectedDiscontinuity), value(c.rejectedSameTime),
+      value(c.rejectedJump), value(c.rejectedReflectionParity), value(c.capacityMiss), value(c.nonRigidCapacityMiss),
+      observedVtables);
   LogMessage("World cinematic frame=%llu: eligible=%llu adjusted=%llu.", frame, value(c.cinematicEligible),
              value(c.cinematicAdjusted));
 }

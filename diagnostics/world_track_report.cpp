@@ -10,8 +10,8 @@
 
 namespace corvane::diagnostics {
 
-using bootstrap::LogMessage;
 using bootstrap::hostBase;
+using bootstrap::LogMessage;
 using os::ExclusiveGuard;
 using world::WorldTrack;
 
@@ -137,8 +137,8 @@ void reportWorldTrackLines(const camera::PresentationFrame& frame) {
   {
     ExclusiveGuard guard(world::worldTrackLock);
     listed = takeChangedLines(
-        world::worldTrackTable, 3, [](const WorldTrack& t) { return changed(t) ? selectionPass(t) : 0; }, takeWorldTrack,
-        lines, &changedCount);
+        world::worldTrackTable, 3, [](const WorldTrack& t) { return changed(t) ? selectionPass(t) : 0; },
+        takeWorldTrack, lines, &changedCount);
   }
   const ull serial = frame.presentationSerial;
   for (size_t i = 0; i < listed; ++i) {
@@ -147,12 +147,11 @@ void reportWorldTrackLines(const camera::PresentationFrame& frame) {
         "World track frame=%llu id=%llu model=%p owner=%p asset=%p vtableRva=0x%llX reflected=%u "
         "delta[motion=%llu corrected=%llu] total[motion=%llu corrected=%llu] serial[first=%llu firstMotion=%llu "
         "lastMotion=%llu lastCorrection=%llu] discontinuities=%llu origin=(%.3f,%.3f,%.3f).",
-        serial, static_cast<ull>(l.id), l.model, l.owner, l.asset, static_cast<ull>(l.vtableRva),
-        l.reflected ? 1u : 0u, static_cast<ull>(l.motionDelta), static_cast<ull>(l.correctedDelta),
-        static_cast<ull>(l.motionCount), static_cast<ull>(l.correctedCount), static_cast<ull>(l.firstSerial),
-        static_cast<ull>(l.firstMotionSerial), static_cast<ull>(l.lastMotionSerial),
-        static_cast<ull>(l.lastCorrectionSerial), static_cast<ull>(l.discontinuities), l.origin[0], l.origin[1],
-        l.origin[2]);
+        serial, static_cast<ull>(l.id), l.model, l.owner, l.asset, static_cast<ull>(l.vtableRva), l.reflected ? 1u : 0u,
+        static_cast<ull>(l.motionDelta), static_cast<ull>(l.correctedDelta), static_cast<ull>(l.motionCount),
+        static_cast<ull>(l.correctedCount), static_cast<ull>(l.firstSerial), static_cast<ull>(l.firstMotionSerial),
+        static_cast<ull>(l.lastMotionSerial), static_cast<ull>(l.lastCorrectionSerial),
+        static_cast<ull>(l.discontinuities), l.origin[0], l.origin[1], l.origin[2]);
   }
   if (listed < changedCount) {
     LogMessage(
@@ -195,8 +194,9 @@ void reportNonRigidTrackLines(const camera::PresentationFrame& frame) {
         bottomError);
   }
   if (listed < changedCount) {
-    LogMessage("Non-rigid world track frame=%llu: reported %llu of %llu changed tracks; remaining tracks carry forward.",
-               serial, static_cast<ull>(listed), static_cast<ull>(changedCount));
+    LogMessage(
+        "Non-rigid world track frame=%llu: reported %llu of %llu changed tracks; remaining tracks carry forward.",
+        serial, static_cast<ull>(listed), static_cast<ull>(changedCount));
   }
 }
 

@@ -76,10 +76,14 @@ double fuzzDouble(FuzzInput& in) {
     std::memcpy(&value, &bits, sizeof value);
     return value;
   }
-  constexpr double kSpecial[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                                 -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(),
-                                 std::numeric_limits<double>::max(),       1e300,
-                                 -1e300,                                   1e-300};
+  constexpr double kSpecial[] = {std::numeric_limits<double>::quiet_NaN(),
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::denorm_min(),
+                                 std::numeric_limits<double>::max(),
+                                 1e300,
+                                 -1e300,
+                                 1e-300};
   return kSpecial[in.byte() % (sizeof kSpecial / sizeof kSpecial[0])];
 }
 
@@ -96,7 +100,8 @@ Matrix4x4 fuzzMatrix4x4(FuzzInput& in) {
   for (double& a : axis) a /= length;
   const uint8_t scaleMode = in.byte();
   double scale = 1.0;
-  if (scaleMode >= 192) scale = (scaleMode & 3) == 0 ? 2.0 : (scaleMode & 3) == 1 ? 0.5 : (scaleMode & 3) == 2 ? 1e-4 : 40.0;
+  if (scaleMode >= 192)
+    scale = (scaleMode & 3) == 0 ? 2.0 : (scaleMode & 3) == 1 ? 0.5 : (scaleMode & 3) == 2 ? 1e-4 : 40.0;
   const bool mirrored = scaleMode >= 240;
   const double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
   const double x = axis[0], y = axis[1], z = axis[2];
@@ -283,22 +288,15 @@ const void* fuzzPointer(FuzzInput& in, const void* good) {
   const uint8_t mode = in.byte();
   if (good != nullptr && mode < 160) return good;
   switch (mode % 8) {
-    case 0:
-      return nullptr;
-    case 1:
-      return arenaBase + in.below(static_cast<uint32_t>(pagesInUse * kPageSize));
+    case 0: return nullptr;
+    case 1: return arenaBase + in.below(static_cast<uint32_t>(pagesInUse * kPageSize));
     case 2:  // a few bytes before the end of an arena page
       return arenaBase + in.below(static_cast<uint32_t>(pagesInUse)) * kPageSize + kPageSize - 1 - in.below(256);
-    case 3:
-      return reservedBase + in.below(kReservedSize);
-    case 4:
-      return holeBase + in.below(kHoleSize);
-    case 5:
-      return reinterpret_cast<const void*>(~uintptr_t{0} - in.below(0x4000));
-    case 6:
-      return reinterpret_cast<const void*>(static_cast<uintptr_t>(in.u64()));
-    default:
-      return good != nullptr ? static_cast<const uint8_t*>(good) + static_cast<int8_t>(in.byte()) : nullptr;
+    case 3: return reservedBase + in.below(kReservedSize);
+    case 4: return holeBase + in.below(kHoleSize);
+    case 5: return reinterpret_cast<const void*>(~uintptr_t{0} - in.below(0x4000));
+    case 6: return reinterpret_cast<const void*>(static_cast<uintptr_t>(in.u64()));
+    default: return good != nullptr ? static_cast<const uint8_t*>(good) + static_cast<int8_t>(in.byte()) : nullptr;
   }
 }
 
@@ -338,8 +336,7 @@ void takeSnapshot() {
   for (size_t page = 0; page < kArenaPages; ++page) snapshotReadable[page] = false;
   for (size_t page = 0; page < pagesInUse; ++page) {
     snapshotReadable[page] = pageReadable[page];
-    if (pageReadable[page])
-      std::memcpy(arenaSnapshot + page * kPageSize, arenaBase + page * kPageSize, kPageSize);
+    if (pageReadable[page]) std::memcpy(arenaSnapshot + page * kPageSize, arenaBase + page * kPageSize, kPageSize);
   }
   for (size_t i = 0; i < kImagePageCount; ++i)
     std::memcpy(imageSnapshot[i], pageOf(image + kImagePageRvas[i]), kPageSize);
@@ -431,10 +428,8 @@ FuzzInput startFuzzInput(const uint8_t* data, size_t size, size_t pages) {
 
 void framesAndCalls(FuzzInput& in, int steps, void (*call)(FuzzInput&)) {
   for (int step = 0; step < steps && !in.empty(); ++step) {
-    if (in.byte() % 3 == 0)
-      publishFuzzFrame(in);
-    else
-      call(in);
+    if (in.byte() % 3 == 0) publishFuzzFrame(in);
+    else call(in);
   }
 }
 

@@ -19,9 +19,9 @@ using namespace corvane::world;
 namespace {
 
 constexpr size_t kRecordSlots = 4;
-constexpr size_t kRecordStride = 0x3000;      // room for the skinned length and a shift
+constexpr size_t kRecordStride = 0x3000;  // room for the skinned length and a shift
 constexpr size_t kRecordPages = kRecordSlots * kRecordStride / kPageSize;
-constexpr size_t kBlockPage = kRecordPages;   // blocks and out-slots after the records
+constexpr size_t kBlockPage = kRecordPages;  // blocks and out-slots after the records
 constexpr size_t kOutSlotPage = kBlockPage + 1;
 constexpr uint64_t kBlockMarker = 0xB10C0B10C0B10C00ull;
 
@@ -144,7 +144,8 @@ void oneCall(FuzzInput& in) {
   std::memcpy(block + kModelRefRecordOffset, &named, sizeof named);
 
   const uint8_t* handed = static_cast<const uint8_t*>(fuzzPointer(in, block));
-  void** outSlot = (in.byte() & 7) == 0 ? nullptr : reinterpret_cast<void**>(arena() + kOutSlotPage * kPageSize + 8 * slot);
+  void** outSlot =
+      (in.byte() & 7) == 0 ? nullptr : reinterpret_cast<void**>(arena() + kOutSlotPage * kPageSize + 8 * slot);
 
   protectSomeArenaPages(in, 0, kOutSlotPage);
   expected = Expected{outSlot, in.u64(), fuzzFloat(in), handed, nullptr, 0};

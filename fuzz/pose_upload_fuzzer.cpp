@@ -78,7 +78,7 @@ void oneCall(FuzzInput& in) {
   const size_t slot = in.byte() % kRecordSlots;
   uint8_t* record = arena() + slot * kRecordStride + (in.byte() % 64);
   const uint8_t classMode = in.byte();
-  const void* identity = classMode < 200 ? hostAddress(kSkinnedModelClassRva)
+  const void* identity = classMode < 200   ? hostAddress(kSkinnedModelClassRva)
                          : classMode < 230 ? hostAddress(kStaticModelClassRva)
                                            : reinterpret_cast<const void*>(in.u64());
   writeField(record, 0, identity);
@@ -102,8 +102,8 @@ void oneCall(FuzzInput& in) {
 
   auto* palette = reinterpret_cast<Matrix3x4*>(arena() + (kPaletteFirstPage * kPageSize) + slot * kPaletteStride +
                                                (in.byte() % 4) * 16);
-  const uint32_t built = (padded & kPaddedJointsMask) < kMaxPaletteJoints ? (padded & kPaddedJointsMask)
-                                                                          : kMaxPaletteJoints;
+  const uint32_t built =
+      (padded & kPaddedJointsMask) < kMaxPaletteJoints ? (padded & kPaddedJointsMask) : kMaxPaletteJoints;
   buildPalette(in, palette, slot, built);
   const void* paletteField = fuzzPointer(in, palette);
   writeField(record, kModelPaletteOffset, paletteField);
@@ -111,7 +111,7 @@ void oneCall(FuzzInput& in) {
   uint8_t* asset = arena() + kAssetPage * kPageSize + slot * 16;
   writeField(record, kModelAssetOffset, fuzzPointer(in, asset));
   const uint8_t ownerMode = in.byte();
-  const void* owner = ownerMode < 100 ? static_cast<const void*>(asset + 8 + slot * 64)
+  const void* owner = ownerMode < 100   ? static_cast<const void*>(asset + 8 + slot * 64)
                       : ownerMode < 180 ? nullptr
                                         : fuzzPointer(in, nullptr);
   writeField(record, kModelOwnerOffset, owner);

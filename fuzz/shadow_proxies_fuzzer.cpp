@@ -98,8 +98,8 @@ void maybeReenter(const void* handed) {
   const Expected saved = expected;
   expected.list = static_cast<const uint8_t*>(handed);
   expected.which = 0;
-  shadowCasterProxy0(expected.args[0], expected.args[1], const_cast<void*>(handed), expected.args[3],
-                     expected.args[4], expected.a6);
+  shadowCasterProxy0(expected.args[0], expected.args[1], const_cast<void*>(handed), expected.args[3], expected.args[4],
+                     expected.a6);
   const uint64_t calls = expected.calls;
   expected = saved;
   expected.calls = calls;
@@ -182,8 +182,7 @@ void oneCall(FuzzInput& in) {
           ? shadowCasterProxy0(expected.args[0], expected.args[1], const_cast<void*>(handed), expected.args[3],
                                expected.args[4], expected.a6)
           : shadowCasterProxy1(expected.args[0], expected.args[1], const_cast<void*>(handed), expected.args[3],
-                               expected.args[4], expected.a6, static_cast<int32_t>(expected.args[5]),
-                               expected.args[6]);
+                               expected.args[4], expected.a6, static_cast<int32_t>(expected.args[5]), expected.args[6]);
   if (result != (expected.which == 0 ? 0x5EED0u : 0x5EED1u)) fail("result is not the host's");
   if (expected.calls != (expected.reenter ? 2u : 1u)) fail("host build not called exactly once per proxy call");
   checkUnchanged("shadow proxy");

@@ -106,11 +106,11 @@ void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t coun
   else blendRigidPaletteSse2(from, to, count, t, out);
 }
 
-bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t,
-                               Matrix3x4* out) {
+bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
   if (from == nullptr || to == nullptr || out == nullptr) return false;
   if (count == 0 || count > kMaxPaletteJoints || !isFiniteDouble(t)) return false;
-  const bool rigid = avxPaletteBlendAvailable() ? palettesAreRigidAvx(from, to, count) : palettesAreRigidSse2(from, to, count);
+  const bool rigid =
+      avxPaletteBlendAvailable() ? palettesAreRigidAvx(from, to, count) : palettesAreRigidSse2(from, to, count);
   if (!rigid) return false;
   blendRigidPalette(from, to, count, t, out);
   return true;

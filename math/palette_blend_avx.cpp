@@ -53,7 +53,8 @@ __attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, con
 #pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
 #pragma GCC unroll 4
-    for (int i = 0; i < 4; ++i) sum[i] = _mm256_add_pd(sum[i], _mm256_mul_pd(_mm256_broadcast_sd(&left[4 * i + k]), rows[k]));
+    for (int i = 0; i < 4; ++i)
+      sum[i] = _mm256_add_pd(sum[i], _mm256_mul_pd(_mm256_broadcast_sd(&left[4 * i + k]), rows[k]));
   }
   // Every input is read before `out` is written: it may be `a` or `b`.
 #pragma GCC unroll 4

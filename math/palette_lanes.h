@@ -62,16 +62,16 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
   }
   joint_lanes::FourJoints r[kQuads];
   CORVANE_LANES_UNROLL
-  for (int q = 0; q < kQuads; ++q)
-    CORVANE_LANES_UNROLL
-    for (int k = 0; k < 9; ++k) r[q].e[4 * (k / 3) + k % 3] = L::narrow(rotation[k], q);
+  for (int q = 0; q < kQuads; ++q) CORVANE_LANES_UNROLL
+  for (int k = 0; k < 9; ++k) r[q].e[4 * (k / 3) + k % 3] = L::narrow(rotation[k], q);
   // Translation: from + (to - from) * t with the difference taken in 32-bit.
   const D tt = L::splat(t);
   CORVANE_LANES_UNROLL
   for (int row = 0; row < 3; ++row) {
     __m128 start[kQuads], delta[kQuads];
     CORVANE_LANES_UNROLL
-    for (int q = 0; q < kQuads; ++q) start[q] = f[q].e[4 * row + 3], delta[q] = _mm_sub_ps(g[q].e[4 * row + 3], start[q]);
+    for (int q = 0; q < kQuads; ++q)
+      start[q] = f[q].e[4 * row + 3], delta[q] = _mm_sub_ps(g[q].e[4 * row + 3], start[q]);
     D blended[kParts];
     CORVANE_LANES_UNROLL
     for (int p = 0; p < kParts; ++p) blended[p] = L::add(L::widen(start, p), L::mul(L::widen(delta, p), tt));

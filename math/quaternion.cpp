@@ -6,8 +6,7 @@
 
 namespace corvane::math {
 
-namespace {
-}
+namespace {}
 
 Quaternion normalizeQuaternion(const Quaternion& q) { return rotation_core::normalize(q); }
 
@@ -25,9 +24,7 @@ void rotationFromQuaternion(const Quaternion& q, float rotation[9]) {
   rotation_core::writeRotation(rotation_core::normalize(q), rotation, 3);
 }
 
-Quaternion slerpQuaternion(const Quaternion& a, const Quaternion& b, double t) {
-  return rotation_core::slerp(a, b, t);
-}
+Quaternion slerpQuaternion(const Quaternion& a, const Quaternion& b, double t) { return rotation_core::slerp(a, b, t); }
 
 double rotationAngleDegrees(const RigidTransform& a, const RigidTransform& b) {
   return rotationAngleDegrees(quaternionFromRotation(a.rotation), quaternionFromRotation(b.rotation));

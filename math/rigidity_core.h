@@ -33,8 +33,8 @@ inline bool linearPartIsRotation(const float* m) {
   ok &= std::fabs(a0 * b0 + a1 * b1 + a2 * b2) <= kOrthogonalityTolerance;
   ok &= std::fabs(a0 * c0 + a1 * c1 + a2 * c2) <= kOrthogonalityTolerance;
   ok &= std::fabs(b0 * c0 + b1 * c1 + b2 * c2) <= kOrthogonalityTolerance;
-  const float det = m[0] * (m[5] * m[10] - m[6] * m[9]) - m[1] * (m[4] * m[10] - m[6] * m[8]) +
-                    m[2] * (m[4] * m[9] - m[5] * m[8]);
+  const float det =
+      m[0] * (m[5] * m[10] - m[6] * m[9]) - m[1] * (m[4] * m[10] - m[6] * m[8]) + m[2] * (m[4] * m[9] - m[5] * m[8]);
   ok &= std::fabs(static_cast<double>(det) - 1.0) <= kDeterminantTolerance;
   return ok;
 }

@@ -69,16 +69,15 @@ inline Quaternion slerpNormalized(const Quaternion& a, Quaternion b, double t) {
   }
   const double c = d >= 1.0 ? 1.0 : (d <= -1.0 ? -1.0 : d);
   if (c > kLinearBlendCosine) {
-    return normalize(Quaternion{a.w + (b.w - a.w) * t, a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t,
-                                a.z + (b.z - a.z) * t});
+    return normalize(
+        Quaternion{a.w + (b.w - a.w) * t, a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t});
   }
   const double theta = std::acos(c);
   const double s = std::sin(theta);
   if (std::fabs(s) < kMinSine) return a;
   const double wa = std::sin((1.0 - t) * theta) / s;
   const double wb = std::sin(t * theta) / s;
-  return normalize(
-      Quaternion{wa * a.w + wb * b.w, wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z});
+  return normalize(Quaternion{wa * a.w + wb * b.w, wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z});
 }
 
 inline Quaternion slerp(const Quaternion& a, const Quaternion& b, double t) {

@@ -49,7 +49,9 @@ struct Sse2Lanes {
   static CORVANE_LANES_INLINE D either(D a, D b) { return _mm_or_pd(a, b); }
   static CORVANE_LANES_INLINE D butNot(D a, D b) { return _mm_andnot_pd(b, a); }  // a and not b
   static CORVANE_LANES_INLINE D flipSign(D a, D mask) { return _mm_xor_pd(a, _mm_and_pd(mask, _mm_set1_pd(-0.0))); }
-  static CORVANE_LANES_INLINE D select(D mask, D a, D b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
+  static CORVANE_LANES_INLINE D select(D mask, D a, D b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+  }
   static CORVANE_LANES_INLINE int bits(D mask) { return _mm_movemask_pd(mask); }
   static CORVANE_LANES_INLINE void store(double* p, D a) { _mm_storeu_pd(p, a); }
   static CORVANE_LANES_INLINE D load(const double* p) { return _mm_loadu_pd(p); }
@@ -123,11 +125,15 @@ struct Twice {
 #undef CORVANE_TWICE_1
 #undef CORVANE_TWICE_2
   static CORVANE_LANES_INLINE D splat(double v) { return D{I::splat(v), I::splat(v)}; }
-  static CORVANE_LANES_INLINE D select(D m, D a, D b) { return D{I::select(m.lo, a.lo, b.lo), I::select(m.hi, a.hi, b.hi)}; }
+  static CORVANE_LANES_INLINE D select(D m, D a, D b) {
+    return D{I::select(m.lo, a.lo, b.lo), I::select(m.hi, a.hi, b.hi)};
+  }
   static CORVANE_LANES_INLINE int bits(D m) { return I::bits(m.lo) | I::bits(m.hi) << I::kLanes; }
   static CORVANE_LANES_INLINE void store(double* p, D a) { I::store(p, a.lo), I::store(p + I::kLanes, a.hi); }
   static CORVANE_LANES_INLINE D load(const double* p) { return D{I::load(p), I::load(p + I::kLanes)}; }
-  static CORVANE_LANES_INLINE D widen(const __m128* v, int part) { return D{I::widen(v, 2 * part), I::widen(v, 2 * part + 1)}; }
+  static CORVANE_LANES_INLINE D widen(const __m128* v, int part) {
+    return D{I::widen(v, 2 * part), I::widen(v, 2 * part + 1)};
+  }
   static CORVANE_LANES_INLINE __m128 narrow(const D* parts, int quad) {
     typename I::D inner[4 / I::kLanes];
     CORVANE_LANES_UNROLL
@@ -152,8 +158,8 @@ CORVANE_LANES_INLINE QuaternionLanes<L> normalize(const QuaternionLanes<L>& q) {
   typedef typename L::D D;
   const D sum = L::add(L::add(L::add(L::mul(q.w, q.w), L::mul(q.x, q.x)), L::mul(q.y, q.y)), L::mul(q.z, q.z));
   const D n = L::root(sum);
-  const D ok = L::both(L::greater(n, L::splat(rotation_core::kMinQuaternionNorm)),
-                       L::less(n, L::splat(__builtin_inf())));
+  const D ok =
+      L::both(L::greater(n, L::splat(rotation_core::kMinQuaternionNorm)), L::less(n, L::splat(__builtin_inf())));
   // The fallback's zeros are +0.0: all bits clear where the mask is.
   return QuaternionLanes<L>{L::select(ok, L::div(q.w, n), L::splat(1.0)), L::both(ok, L::div(q.x, n)),
                             L::both(ok, L::div(q.y, n)), L::both(ok, L::div(q.z, n))};
@@ -209,9 +215,9 @@ CORVANE_LANES_INLINE QuaternionLanes<L> slerp(const QuaternionLanes<L>& qa, cons
   // above 1 it becomes 1; a NaN fails both), so the clamp is not formed here.
   const D linear = L::greater(L::flipSign(d, flip), L::splat(rotation_core::kLinearBlendCosine));
   const D tt = L::splat(t);
-  QuaternionLanes<L> r = normalize<L>(QuaternionLanes<L>{
-      L::add(a.w, L::mul(L::sub(b.w, a.w), tt)), L::add(a.x, L::mul(L::sub(b.x, a.x), tt)),
-      L::add(a.y, L::mul(L::sub(b.y, a.y), tt)), L::add(a.z, L::mul(L::sub(b.z, a.z), tt))});
+  QuaternionLanes<L> r = normalize<L>(
+      QuaternionLanes<L>{L::add(a.w, L::mul(L::sub(b.w, a.w), tt)), L::add(a.x, L::mul(L::sub(b.x, a.x), tt)),
+                         L::add(a.y, L::mul(L::sub(b.y, a.y), tt)), L::add(a.z, L::mul(L::sub(b.z, a.z), tt))});
   constexpr int n = L::kLanes;
   const int linearLanes = L::bits(linear);
   if (__builtin_expect(linearLanes != (1 << n) - 1, 0)) {

@@ -17,7 +17,7 @@ constexpr float kBottomRowTolerance = 0.001f;
 // Uniform scale accepted by the scaled decomposition: kMinScale < scale <= kMaxScale.
 constexpr double kMinScale = 0.0001;
 constexpr double kMaxScale = 100.0;
-constexpr double kUniformScaleTolerance = 0.001;   // relative to the mean row length
+constexpr double kUniformScaleTolerance = 0.001;  // relative to the mean row length
 // Smallest |determinant| that inverseAffine accepts.
 constexpr double kMinInverseDeterminant = 1e-8;
 

@@ -12,10 +12,10 @@ namespace corvane::patch {
 using ViewCopyFunction = uint64_t(CORVANE_HOSTCALL*)(void* destination, void* source, uint64_t a3, uint64_t a4);
 using GpuCopyFunction = uint64_t(CORVANE_HOSTCALL*)(void** outSlot, uint64_t value, float f, const uint8_t* block);
 using PoseUploadFunction = uint64_t(CORVANE_HOSTCALL*)(uint8_t* record, uint64_t value);
-using ShadowBuild0Function = uint64_t(CORVANE_HOSTCALL*)(uint64_t a1, uint64_t a2, void* list, uint64_t a4,
-                                                         uint64_t a5, float a6);
-using ShadowBuild1Function = uint64_t(CORVANE_HOSTCALL*)(uint64_t a1, uint64_t a2, void* list, uint64_t a4,
-                                                         uint64_t a5, float a6, int32_t a7, uint64_t a8);
+using ShadowBuild0Function = uint64_t(CORVANE_HOSTCALL*)(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
+                                                         float a6);
+using ShadowBuild1Function = uint64_t(CORVANE_HOSTCALL*)(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
+                                                         float a6, int32_t a7, uint64_t a8);
 
 // Written once by the installers, before the patch that leads to their readers.
 extern std::atomic<ViewCopyFunction> hostViewCopy;
@@ -40,7 +40,6 @@ bool installShadowProxies();
 uint64_t CORVANE_HOSTCALL ViewCopyHook(void* destination, void* source, uint64_t a3, uint64_t a4);
 uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, const uint8_t* block);
 uint64_t CORVANE_HOSTCALL PoseUploadHook(uint8_t* record, uint64_t value);
-uint64_t CORVANE_HOSTCALL shadowCasterProxy0(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
-                                             float a6);
-uint64_t CORVANE_HOSTCALL shadowCasterProxy1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
-                                             float a6, int32_t a7, uint64_t a8);
+uint64_t CORVANE_HOSTCALL shadowCasterProxy0(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5, float a6);
+uint64_t CORVANE_HOSTCALL shadowCasterProxy1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5, float a6,
+                                             int32_t a7, uint64_t a8);

@@ -10,9 +10,7 @@ namespace corvane::patch {
 
 uint8_t* siteAddress(const PatchSite& site) { return bootstrap::hostAddress(site.rva); }
 
-bool siteMatches(const PatchSite& site) {
-  return std::memcmp(siteAddress(site), site.expected, site.length) == 0;
-}
+bool siteMatches(const PatchSite& site) { return std::memcmp(siteAddress(site), site.expected, site.length) == 0; }
 
 void* allocateTrampoline(const PatchSite& site) {
   void* page = os::platform.allocatePages(nullptr, os::kPageSize);

@@ -13,10 +13,8 @@ bool isReadableProtection(uint32_t state, uint32_t protect) {
     case os::kPageWriteCopy:
     case os::kPageExecuteRead:
     case os::kPageExecuteReadWrite:
-    case os::kPageExecuteWriteCopy:
-      return true;
-    default:
-      return false;
+    case os::kPageExecuteWriteCopy: return true;
+    default: return false;
   }
 }
 

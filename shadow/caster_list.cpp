@@ -17,8 +17,8 @@ using bootstrap::kCasterTransformOffset;
 using camera::latestPresentationSerial;
 using diagnostics::bump;
 using os::SharedGuard;
-using patch::ReadableRegionMemo;
 using patch::isReadableRange;
+using patch::ReadableRegionMemo;
 
 namespace {
 

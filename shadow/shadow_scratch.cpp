@@ -29,8 +29,7 @@ bool scratchSlot(uint32_t* index) {
   // Every thread that finds the slot being claimed waits for the claim (one
   // system call) before it reads the index.
   uint32_t state;
-  while ((state = slotState.load(std::memory_order_acquire)) == kSlotClaiming) {
-  }
+  while ((state = slotState.load(std::memory_order_acquire)) == kSlotClaiming) {}
   if (state != kSlotReady) return false;
   *index = slotIndex;
   return true;

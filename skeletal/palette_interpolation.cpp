@@ -34,7 +34,7 @@ struct SkinnedSample {
   const void* asset;
   const void* ownerKey;
   const Matrix3x4* palette;  // the host's palette, for its identity
-  Matrix3x4* content;  // this call's copy of its first `padded` entries
+  Matrix3x4* content;        // this call's copy of its first `padded` entries
   uint32_t joints;
   uint32_t padded;
   bool firstPerson;
@@ -74,8 +74,8 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   // The palette is read as an array of float matrices, which needs float alignment.
   const bool aligned = reinterpret_cast<uintptr_t>(palette) % alignof(Matrix3x4) == 0;
   const bool layoutOk = isReadableRange(probes, asset, 8) && palette != nullptr && aligned && joints >= 1 &&
-                        joints <= kMaxPaletteJoints &&
-                        padded == ((joints + 7) & ~7u) && padded >= 1 && padded <= kMaxPaletteJoints &&
+                        joints <= kMaxPaletteJoints && padded == ((joints + 7) & ~7u) && padded >= 1 &&
+                        padded <= kMaxPaletteJoints &&
                         isReadableRange(probes, palette, uint64_t{padded} * sizeof(Matrix3x4));
   if (!layoutOk) {
     bump(c.rejectedLayout);
@@ -158,8 +158,7 @@ void countPair(const SkinnedSample& s) {
 }
 
 // Takes the sample time `t` of the palette into the track.
-void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint64_t hash, bool rigid,
-                   uint64_t serial) {
+void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint64_t hash, bool rigid, uint64_t serial) {
   const uint64_t n = track.samples;
   if (n > 0 && t <= track.currentTime + kSampleTimeTolerance) {
     if (t < track.currentTime - kSampleTimeTolerance) {
@@ -283,8 +282,7 @@ struct PairToBlend {
 enum class TableStep { kRefused, kBlend, kNeedsHash };
 
 TableStep sampleIntoTrack(const uint8_t* record, SkinnedSample& s, const PresentationFrame& frame, bool rigid,
-                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash, Matrix3x4* from,
-                          PairToBlend* pair) {
+                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash, Matrix3x4* from, PairToBlend* pair) {
   const double sampleTime = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
   ExclusiveGuard guard(skeletalTableLock);
@@ -355,7 +353,8 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   if (step != TableStep::kBlend) return false;
   math::blendRigidPalette(from, s.content, s.joints, pair.alpha, presentationPalette);
   copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
-  fillUpload(pair.trackId, s, record, serial, math::digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha, upload);
+  fillUpload(pair.trackId, s, record, serial, math::digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha,
+             upload);
   return true;
 }
 
@@ -386,8 +385,7 @@ void recordUpload(const PaletteUpload& upload) {
     if (upload.firstPerson) bump(repeated ? c.firstPersonRepeated : c.firstPersonChanged);
     const uint64_t gap = upload.presentationSerial - track->lastUploadSerial;
     bump(gap == 1 ? c.uploadGap1 : gap == 2 ? c.uploadGap2 : c.uploadGapMore);
-    if (upload.firstPerson)
-      bump(gap == 1 ? c.firstPersonGap1 : gap == 2 ? c.firstPersonGap2 : c.firstPersonGapMore);
+    if (upload.firstPerson) bump(gap == 1 ? c.firstPersonGap1 : gap == 2 ? c.firstPersonGap2 : c.firstPersonGapMore);
   }
 
   const double alpha = upload.alpha;

@@ -16,8 +16,8 @@ namespace corvane::skeletal {
 using namespace bootstrap;
 using diagnostics::bump;
 using diagnostics::counters;
-using math::Matrix3x4;
 using math::kMaxPaletteJoints;
+using math::Matrix3x4;
 using os::ExclusiveGuard;
 using os::SlimLock;
 using patch::PoseUploadFunction;

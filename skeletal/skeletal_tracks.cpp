@@ -110,8 +110,8 @@ void recordNonRigidJoint(const Matrix3x4& joint, SkeletalTrack& track, uint32_t 
   for (int r = 0; r < 3; ++r) track.rowLength[r] = std::sqrt(std::fmax(dot(r, r), 0.0));
   track.maxRowDot = std::fmax(std::fabs(dot(1, 2)), std::fmax(std::fabs(dot(0, 2)), std::fabs(dot(0, 1))));
   // The 32-bit cofactor expansion along row 0 that the rigidity test uses.
-  const float det = m[0] * (m[5] * m[10] - m[6] * m[9]) - m[1] * (m[4] * m[10] - m[6] * m[8]) +
-                    m[2] * (m[4] * m[9] - m[5] * m[8]);
+  const float det =
+      m[0] * (m[5] * m[10] - m[6] * m[9]) - m[1] * (m[4] * m[10] - m[6] * m[8]) + m[2] * (m[4] * m[9] - m[5] * m[8]);
   track.det = det;
 }
 

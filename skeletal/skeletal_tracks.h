@@ -76,7 +76,6 @@ struct OwnerlessTrack : SkinnedHistory {
   int8_t pending;
 };
 
-
 // Zero storage is a valid empty table, so both tables live in .bss and cost
 // nothing at load. `nonRigidJoint` reads 0xFFFFFFFF in every slot that holds a
 // model: a slot's fields are read only while `model` is set, and the slot is

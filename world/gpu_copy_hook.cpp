@@ -20,11 +20,11 @@
 
 namespace corvane::world {
 
-using bootstrap::LogMessage;
 using bootstrap::claimOnce;
 using bootstrap::kModelCurrentWorldOffset;
 using bootstrap::kModelDepthValueOffset;
 using bootstrap::kModelRecordLength;
+using bootstrap::LogMessage;
 using bootstrap::readField;
 using bootstrap::settings;
 using camera::CameraCorrection;
@@ -64,7 +64,9 @@ void copyRecord(uint8_t* recordCopy, const uint8_t* record, uint64_t length) {
   std::memset(recordCopy + length, 0, kRecordCopyCapacity - length);
 }
 
-bool isFirstPersonDepth(float depth) { return math::isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit; }
+bool isFirstPersonDepth(float depth) {
+  return math::isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit;
+}
 
 }  // namespace
 

@@ -17,11 +17,11 @@ namespace corvane::world {
 
 using camera::kMaxSampleGap;
 using camera::kSampleTimeTolerance;
-using diagnostics::WorldCounters;
 using diagnostics::bump;
 using diagnostics::counters;
-using math::ScaledRigid;
+using diagnostics::WorldCounters;
 using math::decomposeScaled;
+using math::ScaledRigid;
 using os::ExclusiveGuard;
 using os::SharedGuard;
 
@@ -131,8 +131,7 @@ bool differsDecomposed(const ScaledRigid& a, const ScaledRigid& b, double distan
 
 bool differs(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b) {
   const ScaledRigid da = memo.of(a).decomposed;
-  return differsDecomposed(da, memo.of(b).decomposed, kSameDistanceTolerance, kSameAngleDegrees,
-                           kSameScaleTolerance);
+  return differsDecomposed(da, memo.of(b).decomposed, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
 }
 
 // relativeTransforms(a, b) from what the memo knows.
@@ -212,8 +211,8 @@ void recordNonRigid(const uint8_t* record, const void* ownerKey, const Presentat
 // per rest pair and kept with its comparison against X.
 bool interpolateOnTrack(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, const ScaledRigid& to,
                         double alpha, Matrix4x4* out) {
-  const bool atRest = math::isFiniteDouble(alpha) && !std::signbit(alpha) &&
-                      sameBits(track->previousMatrix, track->currentMatrix);
+  const bool atRest =
+      math::isFiniteDouble(alpha) && !std::signbit(alpha) && sameBits(track->previousMatrix, track->currentMatrix);
   if (atRest && track->restKnown && sameBits(track->restKey, track->currentMatrix)) {
     *out = track->restMatrix;
     return true;
@@ -273,8 +272,7 @@ struct Visit {
 
 // Step 1: the record is a world model the pass follows.
 bool identify(ReadableRegionMemo& probes, const uint8_t* record, ModelSample* model) {
-  if (!identifyWorldModel(probes, record, &model->ownerKey, &model->classIdentity, &model->asset,
-                          &model->cinematic)) {
+  if (!identifyWorldModel(probes, record, &model->ownerKey, &model->classIdentity, &model->asset, &model->cinematic)) {
     return false;
   }
   model->current = bootstrap::readField<Matrix4x4>(record, bootstrap::kModelCurrentWorldOffset);
@@ -482,8 +480,7 @@ bool visitTrack(WorldTrack* track, const uint8_t* record, const ModelSample& mod
 
 // The counts of a pair refused before its track was sampled; a non-rigid one
 // is followed in its own table.
-void countRefusal(const uint8_t* record, const ModelSample& model, const PresentationFrame& frame,
-                  const Visit& visit) {
+void countRefusal(const uint8_t* record, const ModelSample& model, const PresentationFrame& frame, const Visit& visit) {
   WorldCounters& c = counters.world;
   if (visit.refusal == Visit::Refusal::kNonRigid) {
     bump(c.rejectedNonRigid);
@@ -514,8 +511,7 @@ bool withModelTrack(const uint8_t* record, const void* ownerKey, uint64_t serial
 
 bool transformsDiffer(const Matrix4x4& a, const Matrix4x4& b, double distanceTolerance, double angleTolerance,
                       double scaleTolerance) {
-  return differsDecomposed(decomposeScaled(a), decomposeScaled(b), distanceTolerance, angleTolerance,
-                           scaleTolerance);
+  return differsDecomposed(decomposeScaled(a), decomposeScaled(b), distanceTolerance, angleTolerance, scaleTolerance);
 }
 
 bool prepareWorldCorrection(const uint8_t* record, const PresentationFrame& frame, WorldCorrection* out) {

@@ -88,13 +88,15 @@ SlimLock& worldTrackStripe(const void* model, const void* ownerKey) {
 void renewWorldTrack(WorldTrack* track, uint64_t serial) { startTrack(track, nextWorldTrackId, serial); }
 
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
-  return findTrack(worldTrackTable, worldTrackKeys, kWorldTrackMask, kWorldTrackProbes, worldTrackStartIndex(model, ownerKey), model,
-                   ownerKey, serial, create, diagnostics::counters.world.capacityMiss, nextWorldTrackId);
+  return findTrack(worldTrackTable, worldTrackKeys, kWorldTrackMask, kWorldTrackProbes,
+                   worldTrackStartIndex(model, ownerKey), model, ownerKey, serial, create,
+                   diagnostics::counters.world.capacityMiss, nextWorldTrackId);
 }
 
 NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create) {
-  return findTrack(nonRigidTable, static_cast<SlotKey*>(nullptr), kNonRigidTrackMask, kNonRigidTrackProbes, nonRigidTrackStartIndex(model, ownerKey),
-                   model, ownerKey, serial, create, diagnostics::counters.world.nonRigidCapacityMiss, nextNonRigidTrackId);
+  return findTrack(nonRigidTable, static_cast<SlotKey*>(nullptr), kNonRigidTrackMask, kNonRigidTrackProbes,
+                   nonRigidTrackStartIndex(model, ownerKey), model, ownerKey, serial, create,
+                   diagnostics::counters.world.nonRigidCapacityMiss, nextNonRigidTrackId);
 }
 
 }  // namespace corvane::world

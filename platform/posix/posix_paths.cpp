@@ -29,10 +29,25 @@ bool wideToNarrow(const wchar_t* text, char* out, size_t capacity) {
     uint32_t c = static_cast<uint32_t>(*text);
     unsigned char bytes[4];
     size_t count;
-    if (c < 0x80) { bytes[0] = static_cast<unsigned char>(c); count = 1; }
-    else if (c < 0x800) { bytes[0] = 0xC0 | (c >> 6); bytes[1] = 0x80 | (c & 0x3F); count = 2; }
-    else if (c < 0x10000) { bytes[0] = 0xE0 | (c >> 12); bytes[1] = 0x80 | ((c >> 6) & 0x3F); bytes[2] = 0x80 | (c & 0x3F); count = 3; }
-    else { bytes[0] = 0xF0 | (c >> 18); bytes[1] = 0x80 | ((c >> 12) & 0x3F); bytes[2] = 0x80 | ((c >> 6) & 0x3F); bytes[3] = 0x80 | (c & 0x3F); count = 4; }
+    if (c < 0x80) {
+      bytes[0] = static_cast<unsigned char>(c);
+      count = 1;
+    } else if (c < 0x800) {
+      bytes[0] = 0xC0 | (c >> 6);
+      bytes[1] = 0x80 | (c & 0x3F);
+      count = 2;
+    } else if (c < 0x10000) {
+      bytes[0] = 0xE0 | (c >> 12);
+      bytes[1] = 0x80 | ((c >> 6) & 0x3F);
+      bytes[2] = 0x80 | (c & 0x3F);
+      count = 3;
+    } else {
+      bytes[0] = 0xF0 | (c >> 18);
+      bytes[1] = 0x80 | ((c >> 12) & 0x3F);
+      bytes[2] = 0x80 | ((c >> 6) & 0x3F);
+      bytes[3] = 0x80 | (c & 0x3F);
+      count = 4;
+    }
     if (n + count + 1 > capacity) return false;
     std::memcpy(out + n, bytes, count);
     n += count;

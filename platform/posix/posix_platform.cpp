@@ -73,7 +73,6 @@ bool startThread(ThreadProc proc) {
 
 uint32_t currentProcessId() { return static_cast<uint32_t>(getpid()); }
 
-
 void systemLimits(SystemLimits* out) {
   out->lowestAddress = 0x10000;
   out->highestAddress = 0x7FFFFFFEFFFF;
@@ -291,15 +290,33 @@ bool setThreadInstructionPointer(void*, uintptr_t) { return false; }
 void closeThread(void*) {}
 
 constexpr PlatformOps kPosixPlatform = {
-    mainModule,    moduleFileName,  disableThreadNotifications,
-    startThread,   currentProcessId, systemLimits,
-    queryRegion,   allocatePages,   releasePages,
-    protectPages,  flushCode,       readIniIntPosix,
-    debugOutput,   appendToFile,    hashFileSha256,
-    createSharedMapping, mapSharedView, closeSharedMapping,
-    keyState,      allocateThreadSlot, threadSlotValue,
-    setThreadSlotValue, openOtherThreads, suspendThread,
-    resumeThread,  threadInstructionPointer, setThreadInstructionPointer,
+    mainModule,
+    moduleFileName,
+    disableThreadNotifications,
+    startThread,
+    currentProcessId,
+    systemLimits,
+    queryRegion,
+    allocatePages,
+    releasePages,
+    protectPages,
+    flushCode,
+    readIniIntPosix,
+    debugOutput,
+    appendToFile,
+    hashFileSha256,
+    createSharedMapping,
+    mapSharedView,
+    closeSharedMapping,
+    keyState,
+    allocateThreadSlot,
+    threadSlotValue,
+    setThreadSlotValue,
+    openOtherThreads,
+    suspendThread,
+    resumeThread,
+    threadInstructionPointer,
+    setThreadInstructionPointer,
     closeThread,
 };
 

@@ -23,11 +23,11 @@ SystemSha256* systemSha256Begin() {
       state->algorithm = nullptr;
       break;
     }
-    if (BCryptGetProperty(state->algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength), 4, &got,
-                          0) < 0)
+    if (BCryptGetProperty(state->algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength), 4, &got, 0) <
+        0)
       break;
-    if (BCryptGetProperty(state->algorithm, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength), 4, &got,
-                          0) < 0 ||
+    if (BCryptGetProperty(state->algorithm, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&digestLength), 4, &got, 0) <
+            0 ||
         digestLength != 32)
       break;
     state->object = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, objectLength));

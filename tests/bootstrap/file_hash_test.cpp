@@ -22,9 +22,7 @@ std::string hex(const uint8_t digest[32]) {
   return text;
 }
 
-void write(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 TEST(FileHash, KnownDigestsAndContentOnly) {
   std::string dir = useFreshLibraryDirectory();

@@ -90,8 +90,8 @@ TEST_F(InstallWorkerTest, HashFailureStopsBeforeSettings) {
 
 TEST_F(InstallWorkerTest, DigestMismatchIsRefused) {
   hashResult = 2;
-  EXPECT_EQ(run(), std::vector<std::string>{
-                       "Dishonored2.exe SHA-256 does not match GOG 1.77.9.0; patch not installed."});
+  EXPECT_EQ(run(),
+            std::vector<std::string>{"Dishonored2.exe SHA-256 does not match GOG 1.77.9.0; patch not installed."});
   EXPECT_EQ(settings.stabilizeMouseSensitivity, 0);  // settings never read
 }
 

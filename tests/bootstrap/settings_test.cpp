@@ -78,7 +78,10 @@ TEST_F(SettingsTest, ZeroTurnsTheMouseFixOff) {
 }
 
 TEST_F(SettingsTest, AFileThatIsNotIniGivesDefaults) {
-  writeIni(std::string("\x7f" "ELF\x02\x01\x01\0\0\0binary garbage = 1\n[[[", 32));
+  writeIni(
+      std::string("\x7f"
+                  "ELF\x02\x01\x01\0\0\0binary garbage = 1\n[[[",
+                  32));
   loadSettings();
   EXPECT_EQ(readLogLines().back(), configurationLine(0, 1, 0, 0, 0, 0, 0, 0, 0, 0));
 }

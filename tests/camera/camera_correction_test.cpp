@@ -123,7 +123,8 @@ TEST(CameraCorrection, ForwardTimesInverseIsIdentityOverRandomPoses) {
     multiplyMatrix4x4(forward, inverse, &product);
     // Rounding grows with the distance from the origin of the world.
     for (int i = 0; i < 16; ++i)
-      ASSERT_NEAR(product.m[i], kIdentity[i], (i % 4 == 3 && i < 12) ? 2e-3 : 1e-5) << "trial " << trial << " element " << i;
+      ASSERT_NEAR(product.m[i], kIdentity[i], (i % 4 == 3 && i < 12) ? 2e-3 : 1e-5)
+          << "trial " << trial << " element " << i;
     Matrix4x4 carried;
     multiplyMatrix4x4(forward, cameraWorldMatrix(before), &carried);
     const Matrix4x4 target = cameraWorldMatrix(after);

@@ -49,12 +49,12 @@ TEST_F(CameraInterpolationTest, FractionFollowsPresentationTimeWithinItsClamp) {
     double alpha;
   };
   const Case cases[] = {
-      {kT0 + kDt, 1.0},                      // at the latest sample
-      {kT0 + 1.5 * kDt, 1.5},                // one and a half intervals past the previous one
-      {kT0 + 2.0 * kDt, 2.0},                // the cap
-      {kT0 + 3.0 * kDt, 2.0},                // beyond the cap
-      {kT0 + 0.5 * kDt, 0.5},                // between the samples
-      {kT0 - 1.0 * kDt, -0.25},              // the floor
+      {kT0 + kDt, 1.0},          // at the latest sample
+      {kT0 + 1.5 * kDt, 1.5},    // one and a half intervals past the previous one
+      {kT0 + 2.0 * kDt, 2.0},    // the cap
+      {kT0 + 3.0 * kDt, 2.0},    // beyond the cap
+      {kT0 + 0.5 * kDt, 0.5},    // between the samples
+      {kT0 - 1.0 * kDt, -0.25},  // the floor
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.alpha);
@@ -169,15 +169,17 @@ TEST_F(CameraInterpolationTest, UntrustedInputsLeaveTheHostViewAndInvalidate) {
     void (*spoil)(FakeView& source);
     void (*restore)();
   };
-  static uint8_t* unreadable = static_cast<uint8_t*>(
-      mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  static uint8_t* unreadable =
+      static_cast<uint8_t*>(mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   const Spoiler spoilers[] = {
       {"origin copies disagree", [](FakeView& s) { s.bytes[0xC4] ^= 1; }, [] {}},
       {"NaN in an axis", [](FakeView& s) { reinterpret_cast<uint32_t*>(s.bytes + 0xCC)[4] = 0x7FC00000u; }, [] {}},
-      {"NaN in the origin", [](FakeView& s) {
+      {"NaN in the origin",
+       [](FakeView& s) {
          reinterpret_cast<uint32_t*>(s.bytes + 0xA8)[1] = 0x7F800000u;
          reinterpret_cast<uint32_t*>(s.bytes + 0xC0)[1] = 0x7F800000u;
-       }, [] {}},
+       },
+       [] {}},
       {"no clock record", [](FakeView&) { setClockPointer(nullptr); }, [] { useOwnClock(); }},
       {"foreign clock record", [](FakeView&) { setClockIdentity(validClockIdentity() + 8); },
        [] { setClockIdentity(validClockIdentity()); }},

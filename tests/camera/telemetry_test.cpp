@@ -80,8 +80,8 @@ TEST_F(TelemetryTest, AtTheLatestSampleOnlyBitExactViewsCountAsUnmodified) {
   frame(1.0, 1.0, kA);
   frame(1.02, 1.02, kB);  // alpha 1: the blend lands on the latest sample up to rounding
   const TelemetryBlock t = snapshot();
-  const bool same = std::memcmp(t.sourceOrigin, t.outputOrigin, 12) == 0 &&
-                    std::memcmp(t.sourceAxes, t.outputAxes, 36) == 0;
+  const bool same =
+      std::memcmp(t.sourceOrigin, t.outputOrigin, 12) == 0 && std::memcmp(t.sourceAxes, t.outputAxes, 36) == 0;
   EXPECT_EQ(t.modified, same ? 0u : 1u);
 }
 

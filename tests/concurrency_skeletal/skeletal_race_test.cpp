@@ -95,10 +95,10 @@ TEST(SkeletalRace, UploadThreadsFrameThreadAndTrackReports) {
           clearUploadLog();
           const uint64_t result = PoseUploadHook(m.record, 3);
           const UploadLog& log = uploadLog();
-          bool ok = result == 4 && log.accepted == 1 && recordPalette(m.record) == m.palette &&
-                    std::memcmp(before.data(), m.palette, m.padded * sizeof(Matrix3x4)) == 0 &&
-                    std::memcmp(&log.received[m.joints], &before[m.joints],
-                                (m.padded - m.joints) * sizeof(Matrix3x4)) == 0;
+          bool ok =
+              result == 4 && log.accepted == 1 && recordPalette(m.record) == m.palette &&
+              std::memcmp(before.data(), m.palette, m.padded * sizeof(Matrix3x4)) == 0 &&
+              std::memcmp(&log.received[m.joints], &before[m.joints], (m.padded - m.joints) * sizeof(Matrix3x4)) == 0;
           if (log.paletteSeen[0] != m.palette) substituted.fetch_add(1);
           if (!ok) faults.fetch_add(1);
         }

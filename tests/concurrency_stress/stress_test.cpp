@@ -49,9 +49,9 @@ constexpr int kWindowFrames = 8;
 constexpr int kGpuThreads = 2, kPoseThreads = 2, kShadowThreads = 2;
 constexpr int kRendererThreads = kGpuThreads + kPoseThreads + kShadowThreads;
 constexpr int kModelsPerGpuThread = 5120;  // wraps after 640 frames
-constexpr int kModelsPerFrame = 64;         // 2 x 64 / 8 x 600 = 9600 live > 8192 slots
+constexpr int kModelsPerFrame = 64;        // 2 x 64 / 8 x 600 = 9600 live > 8192 slots
 constexpr int kSkeletonsPerPoseThread = 1280;
-constexpr int kSkeletonsPerFrame = 16;      // 2 x 16 / 8 x 600 = 2400 live > 1024 slots
+constexpr int kSkeletonsPerFrame = 16;  // 2 x 16 / 8 x 600 = 2400 live > 1024 slots
 constexpr int kJoints = 8;
 constexpr int kCastersPerList = 48;
 constexpr size_t kArenaBytes = size_t{1} << 30;
@@ -87,7 +87,8 @@ uint64_t CORVANE_HOSTCALL standInGpuCopy(void** outSlot, uint64_t value, float, 
   const uint8_t* record;
   std::memcpy(&record, block + 8, sizeof record);
   volatile float sink = 0.0f;
-  for (uint64_t offset = 0x20; offset < 0x220; offset += 4) sink = sink + *reinterpret_cast<const float*>(record + offset);
+  for (uint64_t offset = 0x20; offset < 0x220; offset += 4)
+    sink = sink + *reinterpret_cast<const float*>(record + offset);
   if (outSlot != nullptr) *outSlot = nullptr;
   return value;
 }
@@ -116,8 +117,7 @@ uint64_t readList(const void* list) {
 uint64_t CORVANE_HOSTCALL standInShadow0(uint64_t, uint64_t, void* list, uint64_t, uint64_t, float) {
   return readList(list);
 }
-uint64_t CORVANE_HOSTCALL standInShadow1(uint64_t, uint64_t, void* list, uint64_t, uint64_t, float, int32_t,
-                                         uint64_t) {
+uint64_t CORVANE_HOSTCALL standInShadow1(uint64_t, uint64_t, void* list, uint64_t, uint64_t, float, int32_t, uint64_t) {
   return readList(list);
 }
 
@@ -316,10 +316,8 @@ TEST(Stress, EveryHookAtOnceThroughTablesPastCapacity) {
           const uint64_t count = kCastersPerList;
           std::memcpy(list, &entries, 8);
           std::memcpy(list + 8, &count, 8);
-          if (s == 0)
-            shadowCasterProxy0(0, 0, list, 0, 0, 0.0f);
-          else
-            shadowCasterProxy1(0, 0, list, 0, 0, 0.0f, 0, 0);
+          if (s == 0) shadowCasterProxy0(0, 0, list, 0, 0, 0.0f);
+          else shadowCasterProxy1(0, 0, list, 0, 0, 0.0f, 0, 0);
           tally.proxyCalls++;
         }
         finished[kGpuThreads + kPoseThreads + s].fetch_add(1, std::memory_order_release);
@@ -383,6 +381,7 @@ TEST(Stress, EveryHookAtOnceThroughTablesPastCapacity) {
   // The periodic reports fell due and were written.
   const std::vector<std::string> lines = readLogLines();
   size_t worldReports = 0;
-  for (const std::string& line : lines) worldReports += line.rfind("World", 0) == 0 && line.find("frame=600") != std::string::npos;
+  for (const std::string& line : lines)
+    worldReports += line.rfind("World", 0) == 0 && line.find("frame=600") != std::string::npos;
   EXPECT_GE(worldReports, 1u);
 }

@@ -143,7 +143,8 @@ TEST(RendererThreads, CasterListBuildersAndPublishersAtOnce) {
   const Matrix4x4 shift = placementMatrix({0, 1});
   const ShadowCounters& s = counters.shadow;
   const uint64_t calls = read(s.calls);
-  const uint64_t outcomes = read(s.matchesDirect) + read(s.matchesContent) + read(s.matchesAmbiguous) + read(s.cacheMiss);
+  const uint64_t outcomes =
+      read(s.matchesDirect) + read(s.matchesContent) + read(s.matchesAmbiguous) + read(s.cacheMiss);
   const uint64_t proxyCalls = read(s.proxyCalls);
   std::atomic<bool> running{true};
   std::atomic<uint64_t> builds{0};
@@ -221,8 +222,7 @@ TEST(RendererThreads, FirstProxyCallsWhileTheSlotIsClaimed) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
       ready++;
-      while (ready.load() < kThreads) {
-      }
+      while (ready.load() < kThreads) {}
       shadowCasterProxy0(0, 0, list.header, 0, 0, 0.0f);
     });
   }

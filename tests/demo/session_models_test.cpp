@@ -60,8 +60,8 @@ TEST(SessionModels, WithoutCorvaneEveryItemShowsTheLatestSample) {
   double lagged = 0;
   const auto summary = play(scene, 300, area, &lagged);
 
-  for (const char* row : {"line", "arc", "door", "mirrored", "scaled", "sheared", "teleport", "hands", "joint-line", "shadow-line",
-                          "shadow-teleport"}) {
+  for (const char* row : {"line", "arc", "door", "mirrored", "scaled", "sheared", "teleport", "hands", "joint-line",
+                          "shadow-line", "shadow-teleport"}) {
     const RowFigures* r = findRow(*summary, row);
     ASSERT_NE(r, nullptr) << row;
     EXPECT_GT(r->frames, 0u) << row;
@@ -111,7 +111,7 @@ TEST(SessionModels, NeverRulesCountWhatWasNotDrawnAsTheGameDrewIt) {
   EXPECT_EQ(scaled->violations, scaled->frames);  // refused, and not shown as drawn: every frame
   EXPECT_EQ(findRow(*summary, "sheared")->violations, findRow(*summary, "sheared")->frames);
   const RowFigures* teleport = findRow(*summary, "teleport");
-  EXPECT_GT(teleport->violations, 0u);             // the frames after each jump
+  EXPECT_GT(teleport->violations, 0u);  // the frames after each jump
   EXPECT_LT(teleport->violations, teleport->frames);
   EXPECT_EQ(findRow(*summary, "mirrored")->violations, findRow(*summary, "mirrored")->frames);  // 1 unit off
 }
@@ -130,7 +130,8 @@ TEST(SessionModels, ChurnReusesAndRenewsRecordsAndMovesTheCasters) {
   EXPECT_GT(churn.reused, 0u);
   EXPECT_GT(churn.fresh, 0u);
   // A caster left on a retired record would show its frozen matrix.
-  EXPECT_NEAR(meanPositionError(*findRow(*summary, "shadow-line")), meanPositionError(*findRow(*summary, "line")), 1e-9);
+  EXPECT_NEAR(meanPositionError(*findRow(*summary, "shadow-line")), meanPositionError(*findRow(*summary, "line")),
+              1e-9);
   EXPECT_EQ(findRow(*summary, "teleport")->violations, 0u);
 }
 

@@ -24,7 +24,8 @@ TEST(SessionPaths, CameraIsContinuousAndItsPiecesAreWhatTheyClaim) {
   for (double t = 0.001; t < 10.0; t += 0.01)
     ASSERT_LT(gap(pathPose(kPathCamera, 0, t - 1e-6), pathPose(kPathCamera, 0, t + 1e-6)), 1e-3) << t;
   // Strafe: constant velocity, fixed orientation; turn and stand: the origin stays.
-  const PathPose a = pathPose(kPathCamera, 0, 0.5), b = pathPose(kPathCamera, 0, 1.0), c = pathPose(kPathCamera, 0, 1.5);
+  const PathPose a = pathPose(kPathCamera, 0, 0.5), b = pathPose(kPathCamera, 0, 1.0),
+                 c = pathPose(kPathCamera, 0, 1.5);
   for (int i : {3, 7, 11}) EXPECT_NEAR(c.m[i] - b.m[i], b.m[i] - a.m[i], 1e-9);
   EXPECT_LT(rotationDegreesBetween(a, c), 1e-9);
   EXPECT_EQ(cameraMotion(0.5), 0);

@@ -17,9 +17,10 @@ TEST(SessionScene, EmptyDescriptionIsTheDefaultSession) {
 TEST(SessionScene, KeysCommentsAndSecondsAtTheFinalRate) {
   SessionScene s;
   char error[128];
-  ASSERT_TRUE(parseSessionScene("# profile\nseconds = 2.5\n  simulation_hz=30 # slow\npresentation_hz = 240\n"
-                                "jitter = 0.25\nworld_models = 4000\nthreads = 3\nstill = 0.85\nheap_regions = 4\n",
-                                &s, error, sizeof error));
+  ASSERT_TRUE(
+      parseSessionScene("# profile\nseconds = 2.5\n  simulation_hz=30 # slow\npresentation_hz = 240\n"
+                        "jitter = 0.25\nworld_models = 4000\nthreads = 3\nstill = 0.85\nheap_regions = 4\n",
+                        &s, error, sizeof error));
   EXPECT_EQ(s.simulationHz, 30u);
   EXPECT_EQ(s.presentationHz, 240u);
   EXPECT_EQ(s.frames, 600u);  // seconds apply at the rate given after them
@@ -33,9 +34,9 @@ TEST(SessionScene, KeysCommentsAndSecondsAtTheFinalRate) {
 TEST(SessionScene, RefusesWhatItCannotPlay) {
   SessionScene s;
   char error[128];
-  const char* bad[] = {"simulation_hz = 0\n", "speed = 3\n",      "frames = -5\n",  "jitter = 1\n",
-                       "threads = 0\n",       "seconds = 1\nframes = 10\n", "world_models = 12x\n", "joints\n",
-                       "still = 1.5\n",      "heap_regions = 65\n"};
+  const char* bad[] = {
+      "simulation_hz = 0\n",        "speed = 3\n",          "frames = -5\n", "jitter = 1\n",  "threads = 0\n",
+      "seconds = 1\nframes = 10\n", "world_models = 12x\n", "joints\n",      "still = 1.5\n", "heap_regions = 65\n"};
   for (const char* text : bad) EXPECT_FALSE(parseSessionScene(text, &s, error, sizeof error)) << text;
   ASSERT_FALSE(parseSessionScene("seed = 2\n\nbogus = 1\n", &s, error, sizeof error));
   EXPECT_NE(std::string(error).find("line 3"), std::string::npos) << error;
@@ -67,7 +68,8 @@ TEST(SessionScene, JitterMovesFramesTheSameWayEveryRun) {
   EXPECT_EQ(a.presentationTime, b.presentationTime);
   SessionScene even;
   int moved = 0;
-  for (uint64_t k = 1; k < 100; ++k) moved += sessionFrame(s, k).presentationTime != sessionFrame(even, k).presentationTime;
+  for (uint64_t k = 1; k < 100; ++k)
+    moved += sessionFrame(s, k).presentationTime != sessionFrame(even, k).presentationTime;
   EXPECT_GT(moved, 90);
   s.seed = 2;
   EXPECT_NE(sessionFrame(s, 77).presentationTime, a.presentationTime);

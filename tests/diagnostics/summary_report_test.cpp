@@ -100,8 +100,8 @@ TEST_F(SummaryReportTest, OnlyCinematicSwitchesStillGiveTheWholeReports) {
   settings.cinematicTransforms = 1;
   settings.cinematicSkeletons = 1;
   runFrames(590, 610);
-  const Lines expected = {at(kWorldZeros, 600), at(kCinematicZeros, 600), at(kSkeletalZeros, 600),
-                          at(kScopeZeros, 600), at(kSkeletalCinematicZeros, 600)};
+  const Lines expected = {at(kWorldZeros, 600), at(kCinematicZeros, 600), at(kSkeletalZeros, 600), at(kScopeZeros, 600),
+                          at(kSkeletalCinematicZeros, 600)};
   EXPECT_EQ(readLogLines(), expected);
 }
 
@@ -111,7 +111,9 @@ TEST_F(SummaryReportTest, EachSkeletalSwitchAloneEnablesTheSkeletalReport) {
     useFreshLibraryDirectory();
     resetReportSchedulesForTests();
     settings = Settings{};
-    (which == 0 ? settings.firstPersonSkeletons : which == 1 ? settings.worldSkeletons : settings.cinematicSkeletons) = 1;
+    (which == 0   ? settings.firstPersonSkeletons
+     : which == 1 ? settings.worldSkeletons
+                  : settings.cinematicSkeletons) = 1;
     runFrames(600, 600);
     const Lines expected = {at(kSkeletalZeros, 600), at(kScopeZeros, 600), at(kSkeletalCinematicZeros, 600)};
     EXPECT_EQ(readLogLines(), expected);

@@ -89,7 +89,8 @@ TEST(InterpolateMatrix4x4, RandomPairsAgainstReference) {
   for (int n = 0; n < 2000; ++n) {
     const bool mirrored = n % 2 == 1;
     const ref::Mat3 ra = random.rotation();
-    const ref::Mat3 rb = random.rotationAway(ra, n % 4 < 2 ? random.uniform(0.001L, 0.05L) : random.uniform(0.2L, 2.9L));
+    const ref::Mat3 rb =
+        random.rotationAway(ra, n % 4 < 2 ? random.uniform(0.001L, 0.05L) : random.uniform(0.2L, 2.9L));
     // Scales within 1% of 1 count as rigid (scale 1), so none are drawn there.
     auto scale = [&] { return random.uniform(0, 1) < 0.5 ? random.uniform(0.5, 0.95) : random.uniform(1.05, 2); };
     const ref::Real sa = n % 3 ? scale() : 1, sb = n % 5 ? scale() : 1;
@@ -101,9 +102,9 @@ TEST(InterpolateMatrix4x4, RandomPairsAgainstReference) {
     ASSERT_TRUE(interpolateMatrix4x4(a, b, double(t), &out)) << n;
     const ref::Mat3 r = ref::arcBlend(ra, rb, t);
     const ref::Real s = sa + (sb - sa) * t;
-    const Matrix4x4 expected =
-        ref::affine(r, s, mirrored, {{ta.v[0] + (tb.v[0] - ta.v[0]) * t, ta.v[1] + (tb.v[1] - ta.v[1]) * t,
-                                      ta.v[2] + (tb.v[2] - ta.v[2]) * t}});
+    const Matrix4x4 expected = ref::affine(
+        r, s, mirrored,
+        {{ta.v[0] + (tb.v[0] - ta.v[0]) * t, ta.v[1] + (tb.v[1] - ta.v[1]) * t, ta.v[2] + (tb.v[2] - ta.v[2]) * t}});
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(out.m[i], expected.m[i], 3e-5) << n << " element " << i;
   }
 }
@@ -155,7 +156,8 @@ TEST(InterpolateMatrix3x4Array, RandomPalettesAgainstReference) {
     std::vector<ref::Mat3> from, to;
     for (int j = 0; j < 64; ++j) {
       from.push_back(random.rotation());
-      to.push_back(random.rotationAway(from.back(), small ? random.uniform(0.0001L, 0.05L) : random.uniform(0.2L, 2.9L)));
+      to.push_back(
+          random.rotationAway(from.back(), small ? random.uniform(0.0001L, 0.05L) : random.uniform(0.2L, 2.9L)));
     }
     const std::vector<Matrix3x4> pf = palette(random, from), pt = palette(random, to);
     const double t = double(random.uniform(-0.25L, 2.0L));
@@ -219,8 +221,8 @@ TEST(InterpolateMatrix3x4Array, RefusalsWriteNothing) {
   from[100].m[0] = std::numeric_limits<float>::quiet_NaN();
   EXPECT_TRUE(interpolateMatrix3x4Array(from.data(), to.data(), 100, 0.5, out.data()));
   from[100] = to[100];
-  EXPECT_TRUE(interpolateMatrix3x4Array(from.data(), to.data(), 256, std::numeric_limits<double>::denorm_min(),
-                                        out.data()));
+  EXPECT_TRUE(
+      interpolateMatrix3x4Array(from.data(), to.data(), 256, std::numeric_limits<double>::denorm_min(), out.data()));
   for (int i = 0; i < 12; ++i) EXPECT_NEAR(out[255].m[i], from[255].m[i], 2e-5);
   EXPECT_EQ(std::memcmp(&out[256], &sentinel[256], sizeof(Matrix3x4)), 0);
 }
@@ -233,8 +235,10 @@ TEST(InterpolateMatrix3x4Array, EachJointIsTheComposedScalarBlend) {
     std::vector<ref::Mat3> from, to;
     for (uint32_t j = 0; j < count; ++j) {
       // Mixed: near half turns (every conversion branch), small and large steps.
-      from.push_back(j % 3 == 0 ? ref::axisAngle(random.direction(), random.uniform(3.0L, 3.14159L)) : random.rotation());
-      to.push_back(random.rotationAway(from.back(), random.uniform(0, 1) < 0.5 ? random.uniform(0, 0.06L) : random.uniform(0.1L, 3.1L)));
+      from.push_back(j % 3 == 0 ? ref::axisAngle(random.direction(), random.uniform(3.0L, 3.14159L))
+                                : random.rotation());
+      to.push_back(random.rotationAway(
+          from.back(), random.uniform(0, 1) < 0.5 ? random.uniform(0, 0.06L) : random.uniform(0.1L, 3.1L)));
     }
     const std::vector<Matrix3x4> pf = palette(random, from), pt = palette(random, to);
     for (double t : {0.0, 0.4, 1.0, -0.25, 1.7}) {
@@ -294,8 +298,10 @@ TEST(PaletteKernels, EveryKernelEqualsTheComposedScalarBlend) {
   for (uint32_t count : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 255u, 256u}) {
     std::vector<ref::Mat3> from, to;
     for (uint32_t j = 0; j < count; ++j) {
-      from.push_back(j % 3 == 0 ? ref::axisAngle(random.direction(), random.uniform(3.0L, 3.14159L)) : random.rotation());
-      to.push_back(random.rotationAway(from.back(), j % 2 == 0 ? random.uniform(0, 0.06L) : random.uniform(0.1L, 3.1L)));
+      from.push_back(j % 3 == 0 ? ref::axisAngle(random.direction(), random.uniform(3.0L, 3.14159L))
+                                : random.rotation());
+      to.push_back(
+          random.rotationAway(from.back(), j % 2 == 0 ? random.uniform(0, 0.06L) : random.uniform(0.1L, 3.1L)));
     }
     const std::vector<Matrix3x4> pf = palette(random, from), pt = palette(random, to);
     for (double t : {0.0, 0.37, 1.0, -0.25, 2.0}) {
@@ -306,7 +312,8 @@ TEST(PaletteKernels, EveryKernelEqualsTheComposedScalarBlend) {
         std::memset(out.data(), 0x5A, out.size() * sizeof(Matrix3x4));
         kernel.second(pf.data(), pt.data(), count, t, out.data());
         for (uint32_t j = 0; j < count; ++j)
-          EXPECT_EQ(std::memcmp(&out[j], &expected[j], sizeof(Matrix3x4)), 0) << kernel.first << " " << count << ":" << j << " t=" << t;
+          EXPECT_EQ(std::memcmp(&out[j], &expected[j], sizeof(Matrix3x4)), 0)
+              << kernel.first << " " << count << ":" << j << " t=" << t;
         const Matrix3x4 sentinel = out[count];
         for (int i = 0; i < 12; ++i) EXPECT_EQ(std::memcmp(&sentinel.m[i], "\x5A\x5A\x5A\x5A", 4), 0) << kernel.first;
         std::vector<Matrix3x4> inPlace = pt;
@@ -327,9 +334,9 @@ TEST(PaletteValidation, EveryPathGivesTheScalarVerdict) {
   typedef bool (*Validator)(const Matrix3x4*, const Matrix3x4*, uint32_t);
   std::vector<std::pair<const char*, Validator>> validators = {
       {"sse2", palettesAreRigidSse2}, {"public", [](const Matrix3x4* f, const Matrix3x4* g, uint32_t n) {
-         Matrix3x4 out[kMaxPaletteJoints];
-         return interpolateMatrix3x4Array(f, g, n, 0.5, out);
-       }}};
+                                         Matrix3x4 out[kMaxPaletteJoints];
+                                         return interpolateMatrix3x4Array(f, g, n, 0.5, out);
+                                       }}};
   if (avxPaletteBlendAvailable()) validators.push_back({"avx", palettesAreRigidAvx});
   ref::Random random(14);
   std::vector<ref::Mat3> rotations;

@@ -67,11 +67,11 @@ TEST(QuaternionConversion, IdentityAndHalfTurns) {
 TEST(QuaternionConversion, BranchComparisonsAreStrict) {
   const float zero[9] = {};
   expectQuaternion(quaternionFromRotation(zero), 0, 0, 0, 1);  // trace 0, all ties: last branch
-  const float tie01[9] = {0, 0, 0, 0, 0, 0, 0, 0, -1};          // m00 == m11 > m22
+  const float tie01[9] = {0, 0, 0, 0, 0, 0, 0, 0, -1};         // m00 == m11 > m22
   expectQuaternion(quaternionFromRotation(tie01), 0, 0, 1, 0);
-  const float tie02[9] = {0, 0, 0, 0, -1, 0, 0, 0, 0};          // m00 == m22 > m11
+  const float tie02[9] = {0, 0, 0, 0, -1, 0, 0, 0, 0};  // m00 == m22 > m11
   expectQuaternion(quaternionFromRotation(tie02), 0, 0, 0, 1);
-  const float tie12[9] = {-1, 0, 0, 0, 0, 0, 0, 0, 0};          // m11 == m22 > m00
+  const float tie12[9] = {-1, 0, 0, 0, 0, 0, 0, 0, 0};  // m11 == m22 > m00
   expectQuaternion(quaternionFromRotation(tie12), 0, 0, 0, 1);
   // A NaN anywhere on the diagonal yields the identity.
   const float nan = std::numeric_limits<float>::quiet_NaN();

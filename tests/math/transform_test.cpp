@@ -432,7 +432,9 @@ TEST(PinnedResults, InverseRelativeAndBlendOfAThirdTurn) {
   ASSERT_TRUE(decomposeRigid(Matrix4x4{{0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}, &quarter));
   const Quaternion q = quaternionFromRotation(quarter.rotation);
   const double u[3] = {q.x, q.y, q.z};
-  auto cross = [&u](const double* v, int r) { return u[(r + 1) % 3] * v[(r + 2) % 3] - u[(r + 2) % 3] * v[(r + 1) % 3]; };
+  auto cross = [&u](const double* v, int r) {
+    return u[(r + 1) % 3] * v[(r + 2) % 3] - u[(r + 2) % 3] * v[(r + 1) % 3];
+  };
   Matrix4x4 turned = identity4();
   for (int c = 0; c < 3; ++c) {
     const double v[3] = {double(c == 0), double(c == 1), double(c == 2)};
@@ -458,10 +460,12 @@ TEST(Relative, ForwardAndBackwardReproduceThePair) {
   ref::Random random(4);
   for (int n = 0; n < 1000; ++n) {
     const bool mirrored = n % 2 == 1;
-    const Matrix4x4 a = ref::affine(random.rotation(), random.uniform(0.5, 2), mirrored,
-                                    {{random.uniform(-100, 100), random.uniform(-100, 100), random.uniform(-100, 100)}});
-    const Matrix4x4 b = ref::affine(random.rotation(), random.uniform(0.5, 2), mirrored,
-                                    {{random.uniform(-100, 100), random.uniform(-100, 100), random.uniform(-100, 100)}});
+    const Matrix4x4 a =
+        ref::affine(random.rotation(), random.uniform(0.5, 2), mirrored,
+                    {{random.uniform(-100, 100), random.uniform(-100, 100), random.uniform(-100, 100)}});
+    const Matrix4x4 b =
+        ref::affine(random.rotation(), random.uniform(0.5, 2), mirrored,
+                    {{random.uniform(-100, 100), random.uniform(-100, 100), random.uniform(-100, 100)}});
     Matrix4x4 forward, backward, pa, pb;
     ASSERT_TRUE(relativeTransforms(a, b, &forward, &backward));
     multiplyMatrix4x4(forward, a, &pb);

@@ -115,8 +115,7 @@ TEST_F(ModelSceneTest, UnpatchedImageIsCaughtHandingTheHostsMatrices) {
   EXPECT_GT(failingFrames, 50u);
   EXPECT_EQ(modelSceneTally().carried, 0u);
   EXPECT_EQ(modelSceneTally().palettesCarried, 0u);
-  EXPECT_NE(std::string(modelSceneFailureText(0)).find("world matrix off the blend"), std::string::npos)
-      << failures();
+  EXPECT_NE(std::string(modelSceneFailureText(0)).find("world matrix off the blend"), std::string::npos) << failures();
 }
 
 }  // namespace

@@ -107,9 +107,10 @@ TEST_F(InstallerRefusals, EntryTrampolinesRefused) {
   allocationsAllowed = 0;
   EXPECT_FALSE(installGpuCopyHook());
   EXPECT_FALSE(installPoseUploadHook());
-  EXPECT_EQ(log(),
-            (Lines{"Unable to allocate the renderer GPU-copy trampoline; hands stabilization was not installed.",
-                   "Unable to allocate the skinned-pose upload trampoline; skeletal interpolation was not installed."}));
+  EXPECT_EQ(
+      log(),
+      (Lines{"Unable to allocate the renderer GPU-copy trampoline; hands stabilization was not installed.",
+             "Unable to allocate the skinned-pose upload trampoline; skeletal interpolation was not installed."}));
   expectHostUnchanged();
   EXPECT_EQ(gpuCopyTrampoline.load(), nullptr);
   EXPECT_EQ(poseUploadTrampoline.load(), nullptr);

@@ -198,20 +198,19 @@ TEST_F(PatchedHost, PoseUploadCallKeepsTheComparesFlagsAcrossTheTrampoline) {
 }
 
 TEST_F(PatchedHost, ShadowBuildCallsPassEveryArgumentIncludingTheStackOnes) {
-  realShadow0 = reinterpret_cast<ShadowBuild0Function>(shadowTrampolines[0].exchange(
-      reinterpret_cast<void*>(shadow0Spy)));
-  realShadow1 = reinterpret_cast<ShadowBuild1Function>(shadowTrampolines[1].exchange(
-      reinterpret_cast<void*>(shadow1Spy)));
+  realShadow0 =
+      reinterpret_cast<ShadowBuild0Function>(shadowTrampolines[0].exchange(reinterpret_cast<void*>(shadow0Spy)));
+  realShadow1 =
+      reinterpret_cast<ShadowBuild1Function>(shadowTrampolines[1].exchange(reinterpret_cast<void*>(shadow1Spy)));
   shadowSpyCalls[0] = shadowSpyCalls[1] = 0;
   standInHost.shadowBuild[0].result = 0xAAAA0000BBBB1111ull;
   standInHost.shadowBuild[1].result = 0xCCCC2222DDDD3333ull;
   uint8_t list0[64] = {}, list1[64] = {};
 
-  const uint64_t r0 = gameCallsShadowBuild0(0x0101010101010101ull, 0x0202020202020202ull, list0,
-                                            0x0404040404040404ull, 0x0505050505050505ull, 6.75f);
-  const uint64_t r1 = gameCallsShadowBuild1(0x1111111111111111ull, 0x1212121212121212ull, list1,
-                                            0x1414141414141414ull, 0x1515151515151515ull, -16.125f, -17,
-                                            0x1818181818181818ull);
+  const uint64_t r0 = gameCallsShadowBuild0(0x0101010101010101ull, 0x0202020202020202ull, list0, 0x0404040404040404ull,
+                                            0x0505050505050505ull, 6.75f);
+  const uint64_t r1 = gameCallsShadowBuild1(0x1111111111111111ull, 0x1212121212121212ull, list1, 0x1414141414141414ull,
+                                            0x1515151515151515ull, -16.125f, -17, 0x1818181818181818ull);
 
   shadowTrampolines[0].store(reinterpret_cast<void*>(realShadow0));
   shadowTrampolines[1].store(reinterpret_cast<void*>(realShadow1));

@@ -91,8 +91,8 @@ bool readableWith(uint32_t state, uint32_t protect) {
 }
 
 TEST(ReadableRange, ProtectionsThatAllowReading) {
-  for (uint32_t protect : {kPageReadOnly, kPageReadWrite, kPageWriteCopy, kPageExecuteRead, kPageExecuteReadWrite,
-                           kPageExecuteWriteCopy})
+  for (uint32_t protect :
+       {kPageReadOnly, kPageReadWrite, kPageWriteCopy, kPageExecuteRead, kPageExecuteReadWrite, kPageExecuteWriteCopy})
     EXPECT_TRUE(readableWith(kMemCommit, protect)) << protect;
   // Modifier bits other than the guard bit (no-cache, write-combine) do not matter.
   EXPECT_TRUE(readableWith(kMemCommit, kPageReadWrite | 0x200));

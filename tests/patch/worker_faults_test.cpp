@@ -56,7 +56,7 @@ void useFakeThreads(uint8_t* base) {
     ++holds;
     threads[0] = reinterpret_cast<void*>(1);
     threads[1] = reinterpret_cast<void*>(2);
-    threadsOpen += *count = 2;
+    threadsOpen += * count = 2;
     return true;
   };
   platform.suspendThread = [](void* thread) {
@@ -151,8 +151,9 @@ TEST_F(WorkerFaults, PoseUploadProtectionRefusedStillInstallsShadows) {
   installWorker(nullptr);
   const Lines lines = log();
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[3], "VirtualProtect failed at the skinned-pose upload boundary; skeletal interpolation was not "
-                      "installed.");
+  EXPECT_EQ(lines[3],
+            "VirtualProtect failed at the skinned-pose upload boundary; skeletal interpolation was not "
+            "installed.");
   EXPECT_EQ(patched(), (Patched{true, true, false, true, true}));
 }
 
@@ -193,11 +194,17 @@ TEST_F(WorkerFaults, AThreadThatCannotBeSuspendedRefusesOnlyThatEntry) {
     const char* text;
     Patched patched;
   } rows[] = {
-      {1, 2, "VirtualProtect failed at the renderer GPU-copy boundary; renderer model features were not installed.",
+      {1,
+       2,
+       "VirtualProtect failed at the renderer GPU-copy boundary; renderer model features were not installed.",
        {true, false, true, true, true}},
-      {2, 3, "VirtualProtect failed at the skinned-pose upload boundary; skeletal interpolation was not installed.",
+      {2,
+       3,
+       "VirtualProtect failed at the skinned-pose upload boundary; skeletal interpolation was not installed.",
        {true, true, false, true, true}},
-      {3, 4, "VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.",
+      {3,
+       4,
+       "VirtualProtect failed for shadow caster-build entries; shadow transforms were not installed.",
        {true, true, true, false, false}},
   };
   for (const auto& row : rows) {

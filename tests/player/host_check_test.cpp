@@ -73,7 +73,8 @@ TEST(HostCheck, SupportedBuildPassesWithEverySiteFoundAtItsMappedOffset) {
     EXPECT_EQ(result.sites[i].state, SiteState::present) << site.name;
     EXPECT_EQ(int64_t(result.sites[i].fileOffset), pe.fileOffsetOf(site.rva)) << site.name;
     char offset[32];
-    std::snprintf(offset, sizeof offset, "file offset 0x%llX", static_cast<unsigned long long>(pe.fileOffsetOf(site.rva)));
+    std::snprintf(offset, sizeof offset, "file offset 0x%llX",
+                  static_cast<unsigned long long>(pe.fileOffsetOf(site.rva)));
     const std::string line = siteLine(run.text, site.name);
     EXPECT_NE(line.find(offset), std::string::npos) << line;
     EXPECT_NE(line.find("present"), std::string::npos) << line;

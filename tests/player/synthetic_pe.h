@@ -10,7 +10,7 @@ struct SyntheticSection {
   std::string name;
   uint32_t virtualAddress;
   uint32_t virtualSize;
-  uint32_t rawSize;  // 0: a section without file data
+  uint32_t rawSize;        // 0: a section without file data
   uint32_t rawOffset = 0;  // assigned by buildSyntheticPe
 };
 

@@ -13,10 +13,14 @@ struct Bound {
 
 // Rows with a bound; every other row is reported.
 const Bound kBounds[] = {
-    {"camera-strafe", Bound::kReduction, true}, {"joint-line", Bound::kReduction, true},
-    {"line", Bound::kResidual, true},           {"shadow-line", Bound::kResidual, true},
-    {"teleport", Bound::kNever, true},          {"mirrored", Bound::kNever, true},
-    {"scaled", Bound::kNever, true},            {"sheared", Bound::kNever, true},
+    {"camera-strafe", Bound::kReduction, true},
+    {"joint-line", Bound::kReduction, true},
+    {"line", Bound::kResidual, true},
+    {"shadow-line", Bound::kResidual, true},
+    {"teleport", Bound::kNever, true},
+    {"mirrored", Bound::kNever, true},
+    {"scaled", Bound::kNever, true},
+    {"sheared", Bound::kNever, true},
     {"camera-cut", Bound::kNever, false},
 };
 
@@ -37,9 +41,10 @@ int checkBound(const Bound& b, const RowFigures* without, const RowFigures* with
     case Bound::kResidual: {
       const double residual = meanResidual(*with);
       met = std::fabs(e1 - residual) <= kResidualTolerance * residual;
-      std::fprintf(out, "%s %s: error %.6g equals the residual the cap leaves %.6g within %.0f%% (off %.3f%%); reduced %.2f%%\n",
-                   met ? "PASS" : "FAIL", b.row, e1, residual, 100.0 * kResidualTolerance,
-                   residual > 0 ? 100.0 * std::fabs(e1 - residual) / residual : 0.0, 100.0 * reduction(e0, e1));
+      std::fprintf(
+          out, "%s %s: error %.6g equals the residual the cap leaves %.6g within %.0f%% (off %.3f%%); reduced %.2f%%\n",
+          met ? "PASS" : "FAIL", b.row, e1, residual, 100.0 * kResidualTolerance,
+          residual > 0 ? 100.0 * std::fabs(e1 - residual) / residual : 0.0, 100.0 * reduction(e0, e1));
       break;
     }
     case Bound::kNever:
@@ -75,10 +80,10 @@ int compareSessions(const SessionSummary& without, const SessionSummary& with, F
                  100.0 * reduction(meanPositionError(b), meanPositionError(w)), meanRotationError(b),
                  meanRotationError(w), judderRms(b), judderRms(w));
   }
-  std::fprintf(out, "(errors: mean distance from the true pose at the presentation time, world units; "
-                    "judder: RMS of the frame-to-frame step minus the true step)\n\n");
-  std::fprintf(out, "%-22s %12s %12s %12s %12s\n", "hook cost", "median w/o", "median with", "p99 with",
-               "% of 240 Hz");
+  std::fprintf(out,
+               "(errors: mean distance from the true pose at the presentation time, world units; "
+               "judder: RMS of the frame-to-frame step minus the true step)\n\n");
+  std::fprintf(out, "%-22s %12s %12s %12s %12s\n", "hook cost", "median w/o", "median with", "p99 with", "% of 240 Hz");
   for (size_t i = 0; i < with.costCount; ++i) {
     double m0 = 0, p0 = 0;
     findCost(without, with.costNames[i], &m0, &p0);
@@ -86,7 +91,9 @@ int compareSessions(const SessionSummary& without, const SessionSummary& with, F
                  with.costMedianNs[i] / 1000.0, with.costP99Ns[i] / 1000.0,
                  100.0 * with.costMedianNs[i] / kFrameBudgetNs);
   }
-  std::fprintf(out, "(per presented frame: time inside the hook bodies summed over the renderer threads, the stand-in game's own functions excluded)\n\n");
+  std::fprintf(out,
+               "(per presented frame: time inside the hook bodies summed over the renderer threads, the stand-in "
+               "game's own functions excluded)\n\n");
 
   int failed = 0;
   for (const Bound& b : kBounds) failed += checkBound(b, findRow(without, b.row), findRow(with, b.row), out);

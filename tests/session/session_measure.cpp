@@ -22,7 +22,9 @@ void addStep(RowFigures& row, double presentedStep, double trueStep) {
 
 double meanPositionError(const RowFigures& row) { return row.frames ? row.positionErrorSum / row.frames : 0.0; }
 double meanRotationError(const RowFigures& row) { return row.frames ? row.rotationErrorSum / row.frames : 0.0; }
-double judderRms(const RowFigures& row) { return row.judderSteps ? std::sqrt(row.judderSquares / row.judderSteps) : 0.0; }
+double judderRms(const RowFigures& row) {
+  return row.judderSteps ? std::sqrt(row.judderSquares / row.judderSteps) : 0.0;
+}
 double meanResidual(const RowFigures& row) { return row.frames ? row.residualSum / row.frames : 0.0; }
 
 void clearCost(CostHistogram& histogram) { std::memset(&histogram, 0, sizeof histogram); }
@@ -30,15 +32,16 @@ void clearCost(CostHistogram& histogram) { std::memset(&histogram, 0, sizeof his
 double costBucketEdge(uint32_t index) {
   using H = CostHistogram;
   if (index < H::kFineBuckets) return static_cast<double>(index) * H::kBucketNs;
-  return static_cast<double>(H::kFineBuckets) * H::kBucketNs + static_cast<double>(index - H::kFineBuckets) * H::kCoarseBucketNs;
+  return static_cast<double>(H::kFineBuckets) * H::kBucketNs +
+         static_cast<double>(index - H::kFineBuckets) * H::kCoarseBucketNs;
 }
 
 void addCost(CostHistogram& histogram, double ns) {
   using H = CostHistogram;
   const double fineEnd = static_cast<double>(H::kFineBuckets) * H::kBucketNs;
   ns = std::fmax(ns, 0.0);
-  const double bucket = ns < fineEnd ? std::floor(ns / H::kBucketNs)
-                                     : H::kFineBuckets + std::floor((ns - fineEnd) / H::kCoarseBucketNs);
+  const double bucket =
+      ns < fineEnd ? std::floor(ns / H::kBucketNs) : H::kFineBuckets + std::floor((ns - fineEnd) / H::kCoarseBucketNs);
   const uint32_t index = bucket >= H::kBuckets - 1 ? H::kBuckets - 1 : static_cast<uint32_t>(bucket);
   ++histogram.counts[index];
   ++histogram.samples;
@@ -155,8 +158,8 @@ bool readSummary(FILE* file, SessionSummary* summary) {
       if (std::sscanf(line,
                       "row %32s frames %llu pos_sum %lf pos_max %lf rot_sum %lf rot_max %lf judder_sq %lf "
                       "judder_steps %llu residual_sum %lf violations %llu",
-                      name, &frames, &r.positionErrorSum, &r.positionErrorMax, &r.rotationErrorSum,
-                      &r.rotationErrorMax, &r.judderSquares, &steps, &r.residualSum, &violations) != 10)
+                      name, &frames, &r.positionErrorSum, &r.positionErrorMax, &r.rotationErrorSum, &r.rotationErrorMax,
+                      &r.judderSquares, &steps, &r.residualSum, &violations) != 10)
         return false;
       r.frames = frames;
       r.judderSteps = steps;

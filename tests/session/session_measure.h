@@ -9,14 +9,14 @@
 // Per-frame figures of one row.
 struct RowFigures {
   uint64_t frames;
-  double positionErrorSum;   // |presented - truth at presentationTime|
+  double positionErrorSum;  // |presented - truth at presentationTime|
   double positionErrorMax;
-  double rotationErrorSum;   // degrees
+  double rotationErrorSum;  // degrees
   double rotationErrorMax;
-  double judderSquares;      // (presented step - true step)^2, frame to frame
+  double judderSquares;  // (presented step - true step)^2, frame to frame
   uint64_t judderSteps;
-  double residualSum;        // what the design leaves: speed x lead beyond the extrapolation cap
-  uint64_t violations;       // frames that broke a never-rule (streak across a jump, refused not as drawn)
+  double residualSum;   // what the design leaves: speed x lead beyond the extrapolation cap
+  uint64_t violations;  // frames that broke a never-rule (streak across a jump, refused not as drawn)
 };
 
 void addPositionError(RowFigures& row, double error);

@@ -32,15 +32,15 @@ constexpr uint64_t kHeapOrderSeed = 0x4EA9C0DEull;
 
 struct Item {
   uint8_t* record;
-  size_t slot;   // static items: index of the record slot in use
-  bool first;    // its slot groups have not been written yet
+  size_t slot;  // static items: index of the record slot in use
+  bool first;   // its slot groups have not been written yet
 };
 
 // Where every object of the scene lives.
 struct Layout {
   std::vector<uint8_t*> staticRecords;  // per slot
   std::vector<uint8_t*> skinnedRecords;
-  std::vector<uint8_t*> owners;         // two per item
+  std::vector<uint8_t*> owners;  // two per item
   std::vector<uint8_t*> palettes;
   uint8_t* headers[2];
   uint8_t* entries[2];
@@ -57,7 +57,7 @@ struct State {
   std::vector<bool> slotUsed;
   std::vector<size_t> freeSlots;  // ring (FIFO) of the records no item holds; always full
   size_t freeHead;
-  std::vector<float> receivedWorld;       // 16 per item
+  std::vector<float> receivedWorld;  // 16 per item
   std::vector<const uint8_t*> receivedRecord;
   std::vector<void*> outSlots;
   std::vector<float> receivedPalette;     // paletteStride / 4 per character
@@ -74,9 +74,8 @@ State state;
 
 const char* shadowRowName(PathKind kind) {
   static const char* const kNames[kPathKindCount] = {
-      "shadow-camera", "shadow-hands",    "shadow-line",    "shadow-arc",  "shadow-door",
-      "shadow-mirrored", "shadow-scaled", "shadow-teleport", "shadow-sheared", "shadow-joint",
-      "shadow-still"};
+      "shadow-camera", "shadow-hands",    "shadow-line",    "shadow-arc",   "shadow-door", "shadow-mirrored",
+      "shadow-scaled", "shadow-teleport", "shadow-sheared", "shadow-joint", "shadow-still"};
   return kind < kPathKindCount ? kNames[kind] : "shadow-other";
 }
 
@@ -205,7 +204,8 @@ void writeCharacterRecord(size_t c) {
 void pointCasters(size_t item) {
   const uint32_t n = worldModels();
   const uint8_t* transform = state.items[item].record + kStandInCurrentSlots[0];
-  for (size_t c = item; c < state.counts[0]; c += n) writeCasterEntry(state.at.entries[0], static_cast<uint32_t>(c), transform);
+  for (size_t c = item; c < state.counts[0]; c += n)
+    writeCasterEntry(state.at.entries[0], static_cast<uint32_t>(c), transform);
 }
 
 void churn(uint64_t generation) {
@@ -303,8 +303,8 @@ bool startSessionModels(const SessionScene& scene, uint8_t* area, size_t bytes) 
 }
 
 bool startSessionModelsInRegions(const SessionScene& scene, uint8_t* const* regions, size_t regionBytes) {
-  if (regionBytes < sessionRegionBytes(scene) || scene.joints == 0 || scene.joints > 256 ||
-      scene.casters > 0xFFFFFF || (scene.casters != 0 && scene.worldModels == 0))
+  if (regionBytes < sessionRegionBytes(scene) || scene.joints == 0 || scene.joints > 256 || scene.casters > 0xFFFFFF ||
+      (scene.casters != 0 && scene.worldModels == 0))
     return false;
   State& s = state;
   s.scene = scene;
@@ -317,7 +317,8 @@ bool startSessionModelsInRegions(const SessionScene& scene, uint8_t* const* regi
   s.kinds.assign(scene.worldModels, kPathStill);
   const double moving = 1.0 - scene.still;
   for (size_t i = 0, n = 0; i < scene.worldModels; ++i)
-    if (static_cast<size_t>(std::floor((i + 1) * moving + 1e-9)) > n) s.kinds[i] = kWorldModelKinds[n++ % kWorldModelKindCount];
+    if (static_cast<size_t>(std::floor((i + 1) * moving + 1e-9)) > n)
+      s.kinds[i] = kWorldModelKinds[n++ % kWorldModelKindCount];
   const size_t items = itemsOf(scene);
 
   s.items.assign(items, Item{});
@@ -344,7 +345,8 @@ bool startSessionModelsInRegions(const SessionScene& scene, uint8_t* const* regi
   for (size_t c = 0; c < scene.skinned; ++c) writeCharacterRecord(c);
   for (size_t i = 0; i < scene.worldModels; ++i) pointCasters(i);
   for (size_t c = 0; c < scene.skinned; ++c)
-    writeCasterEntry(s.at.entries[1], static_cast<uint32_t>(c), s.items[firstCharacter() + c].record + kStandInCurrentSlots[0]);
+    writeCasterEntry(s.at.entries[1], static_cast<uint32_t>(c),
+                     s.items[firstCharacter() + c].record + kStandInCurrentSlots[0]);
   writeCasterHeader(s.at.headers[0], s.at.entries[0], s.counts[0], 0x13572468u);
   writeCasterHeader(s.at.headers[1], s.at.entries[1], s.counts[1], kCharacterJointsHostData);
 
@@ -435,7 +437,8 @@ void measureSessionModels(SessionSummary& summary, const SessionFrame& f) {
     if (kind == kPathLine) residual = pathSpeed(kind, static_cast<uint32_t>(i), shown) * beyondCap;
     if (kind == kPathScaled || kind == kPathSheared) violation |= !asDrawn;  // never interpolated
     if (kind == kPathTeleport && jumpPossible &&
-        pathPiece(kind, static_cast<uint32_t>(i), seconds(s.previousTick)) != pathPiece(kind, static_cast<uint32_t>(i), seconds(s.tick)))
+        pathPiece(kind, static_cast<uint32_t>(i), seconds(s.previousTick)) !=
+            pathPiece(kind, static_cast<uint32_t>(i), seconds(s.tick)))
       violation |= !asDrawn;
     if (kind == kPathMirrored) {
       float hostFloats[16];
@@ -456,7 +459,8 @@ void measureSessionModels(SessionSummary& summary, const SessionFrame& f) {
   for (size_t h = 0; h < s.scene.hands; ++h) {
     const size_t item = n + h;
     measure(summary, "hands", fromFloats(&s.receivedWorld[item * 16], 4),
-            pathPose(kPathHands, static_cast<uint32_t>(h), shown), s.shownHands[h], 0.0, s.receivedRecord[item] == nullptr);
+            pathPose(kPathHands, static_cast<uint32_t>(h), shown), s.shownHands[h], 0.0,
+            s.receivedRecord[item] == nullptr);
   }
   const size_t joints = static_cast<size_t>(s.scene.skinned) * s.scene.joints;
   const size_t floatsPerCharacter = s.paletteStride / 4;
@@ -492,7 +496,8 @@ RowFigures* measureShown(SessionSummary& summary, const char* rowName, const Pat
   poseTranslation(truth, t);
   addPositionError(*row, distance3(p, t));
   addRotationError(*row, rotationDegreesBetween(presented, truth));
-  if (previous.valid && previous.row == index) addStep(*row, distance3(p, previous.presented), distance3(t, previous.truth));
+  if (previous.valid && previous.row == index)
+    addStep(*row, distance3(p, previous.presented), distance3(t, previous.truth));
   previous.valid = true;
   previous.row = index;
   std::memcpy(previous.presented, p, sizeof p);

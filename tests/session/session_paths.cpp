@@ -80,8 +80,8 @@ void moveTo(PathPose& p, const double t[3]) {
 }  // namespace
 
 const char* pathKindName(PathKind kind) {
-  static const char* const kNames[kPathKindCount] = {"camera", "hands",    "line",    "arc",  "door",
-                                                      "mirrored", "scaled", "teleport", "sheared", "joint", "still"};
+  static const char* const kNames[kPathKindCount] = {"camera", "hands",    "line",    "arc",   "door", "mirrored",
+                                                     "scaled", "teleport", "sheared", "joint", "still"};
   return kind < kPathKindCount ? kNames[kind] : "unknown";
 }
 
@@ -95,8 +95,7 @@ PathPose pathPose(PathKind kind, uint32_t index, double elapsed) {
   placeOf(index, place);
   const double speed = kModelSpeed * spread(index);
   switch (kind) {
-    case kPathCamera:
-      return camera(elapsed);
+    case kPathCamera: return camera(elapsed);
     case kPathHands: {
       const PathPose c = camera(elapsed);
       PathPose h = c;
@@ -129,14 +128,14 @@ PathPose pathPose(PathKind kind, uint32_t index, double elapsed) {
                            place[2] + 0.25 * kJointSpeed * elapsed};
       return turned(15.0 + index % 90, 0.0, t);
     }
-    case kPathStill:
-      return turned(10.0 + index % 80, 0.0, place);
+    case kPathStill: return turned(10.0 + index % 80, 0.0, place);
     case kPathLine:
     case kPathMirrored:
     case kPathScaled:
     case kPathSheared:
     default: {
-      const double t[3] = {place[0] + speed * elapsed, place[1] - 0.5 * speed * elapsed, place[2] + 0.1 * speed * elapsed};
+      const double t[3] = {place[0] + speed * elapsed, place[1] - 0.5 * speed * elapsed,
+                           place[2] + 0.1 * speed * elapsed};
       PathPose p = turned(25.0 + index % 45, 0.0, t);
       if (kind == kPathMirrored)
         for (int row = 0; row < 3; ++row) p.m[row * 4] = -p.m[row * 4];
@@ -154,16 +153,13 @@ PathPose pathPose(PathKind kind, uint32_t index, double elapsed) {
 int64_t pathPiece(PathKind kind, uint32_t index, double elapsed) {
   switch (kind) {
     case kPathCamera:
-    case kPathHands:
-      return static_cast<int64_t>(std::floor(elapsed / kCycleSeconds)) * 3 + cameraMotion(elapsed);
+    case kPathHands: return static_cast<int64_t>(std::floor(elapsed / kCycleSeconds)) * 3 + cameraMotion(elapsed);
     case kPathDoor: {
       const double half = 90.0 / kDoorDegreesPerSecond;
       return static_cast<int64_t>(std::floor((elapsed + 0.37 * index) / half));
     }
-    case kPathTeleport:
-      return static_cast<int64_t>(std::floor(elapsed / kTeleportPeriod));
-    default:
-      return 0;
+    case kPathTeleport: return static_cast<int64_t>(std::floor(elapsed / kTeleportPeriod));
+    default: return 0;
   }
 }
 

@@ -11,25 +11,25 @@ struct PathPose {
 
 // What moves, and how.
 enum PathKind : uint32_t {
-  kPathCamera = 0,    // strafes 2 s, turns 180 degrees in 2 s, stands 1 s; then again the other way
-  kPathHands,         // first-person hands: a fixed offset in the camera's frame
-  kPathLine,          // constant velocity, fixed orientation
-  kPathArc,           // circles at a constant angular speed, facing along the circle
-  kPathDoor,          // swings about a vertical hinge 90 degrees open and back, once a second each way
-  kPathMirrored,      // constant velocity with a mirrored (negative determinant) transform
-  kPathScaled,        // constant velocity with a non-uniformly scaled transform
-  kPathTeleport,      // constant velocity, and every second it jumps 400 units aside
-  kPathSheared,       // constant velocity with a sheared transform (its y axis leans on its x axis)
-  kPathJoint,         // a skeleton joint: constant velocity within its character
-  kPathStill,         // stands still, placed and turned by its index
+  kPathCamera = 0,  // strafes 2 s, turns 180 degrees in 2 s, stands 1 s; then again the other way
+  kPathHands,       // first-person hands: a fixed offset in the camera's frame
+  kPathLine,        // constant velocity, fixed orientation
+  kPathArc,         // circles at a constant angular speed, facing along the circle
+  kPathDoor,        // swings about a vertical hinge 90 degrees open and back, once a second each way
+  kPathMirrored,    // constant velocity with a mirrored (negative determinant) transform
+  kPathScaled,      // constant velocity with a non-uniformly scaled transform
+  kPathTeleport,    // constant velocity, and every second it jumps 400 units aside
+  kPathSheared,     // constant velocity with a sheared transform (its y axis leans on its x axis)
+  kPathJoint,       // a skeleton joint: constant velocity within its character
+  kPathStill,       // stands still, placed and turned by its index
   kPathKindCount,
 };
 
 const char* pathKindName(PathKind kind);
 
 // The kinds that world models cycle through, in order.
-constexpr PathKind kWorldModelKinds[] = {kPathLine,     kPathArc,      kPathDoor,   kPathMirrored,
-                                         kPathScaled,   kPathTeleport, kPathSheared};
+constexpr PathKind kWorldModelKinds[] = {kPathLine,   kPathArc,      kPathDoor,   kPathMirrored,
+                                         kPathScaled, kPathTeleport, kPathSheared};
 constexpr uint32_t kWorldModelKindCount = sizeof kWorldModelKinds / sizeof kWorldModelKinds[0];
 
 // Pose of item `index` of `kind` at `elapsed` seconds since the session began.

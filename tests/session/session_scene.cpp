@@ -74,20 +74,30 @@ bool parseSessionScene(const char* text, SessionScene* scene, char* error, size_
       trim(key);
       trim(value);
       uint64_t u = 0;
-      if (std::strcmp(key, "simulation_hz") == 0) good = readUnsigned(value, &u) && u > 0 && fits32(u), s.simulationHz = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "presentation_hz") == 0) good = readUnsigned(value, &u) && u > 0 && fits32(u), s.presentationHz = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "jitter") == 0) good = readNumber(value, &s.jitter) && s.jitter >= 0.0 && s.jitter < 1.0;
+      if (std::strcmp(key, "simulation_hz") == 0)
+        good = readUnsigned(value, &u) && u > 0 && fits32(u), s.simulationHz = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "presentation_hz") == 0)
+        good = readUnsigned(value, &u) && u > 0 && fits32(u), s.presentationHz = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "jitter") == 0)
+        good = readNumber(value, &s.jitter) && s.jitter >= 0.0 && s.jitter < 1.0;
       else if (std::strcmp(key, "seconds") == 0) good = readNumber(value, &seconds) && seconds > 0.0;
       else if (std::strcmp(key, "frames") == 0) good = readUnsigned(value, &frames) && frames > 0;
-      else if (std::strcmp(key, "world_models") == 0) good = readUnsigned(value, &u) && fits32(u), s.worldModels = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "skinned") == 0) good = readUnsigned(value, &u) && fits32(u), s.skinned = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "joints") == 0) good = readUnsigned(value, &u) && u > 0 && fits32(u), s.joints = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "casters") == 0) good = readUnsigned(value, &u) && fits32(u), s.casters = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "threads") == 0) good = readUnsigned(value, &u) && u > 0 && u <= 16, s.threads = static_cast<uint32_t>(u);
-      else if (std::strcmp(key, "hands") == 0) good = readUnsigned(value, &u) && u <= 16, s.hands = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "world_models") == 0)
+        good = readUnsigned(value, &u) && fits32(u), s.worldModels = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "skinned") == 0)
+        good = readUnsigned(value, &u) && fits32(u), s.skinned = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "joints") == 0)
+        good = readUnsigned(value, &u) && u > 0 && fits32(u), s.joints = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "casters") == 0)
+        good = readUnsigned(value, &u) && fits32(u), s.casters = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "threads") == 0)
+        good = readUnsigned(value, &u) && u > 0 && u <= 16, s.threads = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "hands") == 0)
+        good = readUnsigned(value, &u) && u <= 16, s.hands = static_cast<uint32_t>(u);
       else if (std::strcmp(key, "churn_every") == 0) good = readUnsigned(value, &s.churnEvery);
       else if (std::strcmp(key, "still") == 0) good = readNumber(value, &s.still) && s.still >= 0.0 && s.still <= 1.0;
-      else if (std::strcmp(key, "heap_regions") == 0) good = readUnsigned(value, &u) && u <= 64, s.heapRegions = static_cast<uint32_t>(u);
+      else if (std::strcmp(key, "heap_regions") == 0)
+        good = readUnsigned(value, &u) && u <= 64, s.heapRegions = static_cast<uint32_t>(u);
       else if (std::strcmp(key, "seed") == 0) good = readUnsigned(value, &s.seed);
       else if (std::strcmp(key, "report_every") == 0) good = readUnsigned(value, &s.reportEvery);
       else good = false;

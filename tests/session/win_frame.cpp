@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr const char* kCostNames[kCostKinds] = {"view-copy", "gpu-copy", "pose-upload", "shadow-lists",
-                                                 "all-hooks", "of-which-probe", "outside-probe",
-                                                 "gpu-copy-outside-probe"};
+constexpr const char* kCostNames[kCostKinds] = {
+    "view-copy", "gpu-copy",       "pose-upload",   "shadow-lists",
+    "all-hooks", "of-which-probe", "outside-probe", "gpu-copy-outside-probe"};
 // The trace covers one second of the camera's strafe.
 constexpr double kTraceFrom = 0.5, kTraceTo = 1.5;
 constexpr const char* kCameraMotions[3] = {"camera-strafe", "camera-turn", "camera-stand"};
@@ -66,9 +66,7 @@ uint64_t timedShare(uint32_t thread, uint32_t threads, size_t count) {
 uint64_t drawShare(uint32_t thread, uint32_t threads) {
   return timedShare<drawSessionItem>(thread, threads, sessionDrawnItems());
 }
-uint64_t shadowShare(uint32_t thread, uint32_t threads) {
-  return timedShare<buildSessionShadows>(thread, threads, 2);
-}
+uint64_t shadowShare(uint32_t thread, uint32_t threads) { return timedShare<buildSessionShadows>(thread, threads, 2); }
 uint64_t uploadShare(uint32_t thread, uint32_t threads) {
   return timedShare<uploadSessionCharacter>(thread, threads, sessionCharacters());
 }
@@ -142,10 +140,10 @@ void driveSessionFrame(SessionRun& run, uint64_t frame) {
   if (shown >= kTraceFrom && shown < kTraceTo) {
     double modelTruth, modelPresented;
     sessionModelTrace(&modelTruth, &modelPresented);
-    if (std::isnan(modelTruth))
-      std::fprintf(run.trace, "%.9f,%.6f,%.6f,nan,nan\n", shown, truth.m[3], presented.m[3]);
+    if (std::isnan(modelTruth)) std::fprintf(run.trace, "%.9f,%.6f,%.6f,nan,nan\n", shown, truth.m[3], presented.m[3]);
     else
-      std::fprintf(run.trace, "%.9f,%.6f,%.6f,%.6f,%.6f\n", shown, truth.m[3], presented.m[3], modelTruth, modelPresented);
+      std::fprintf(run.trace, "%.9f,%.6f,%.6f,%.6f,%.6f\n", shown, truth.m[3], presented.m[3], modelTruth,
+                   modelPresented);
   }
 }
 

@@ -146,8 +146,8 @@ Holdings holdings() {
 
 void printHoldings(const char* when, const Holdings& h) {
   std::printf("  %s: %llu KiB private, %llu KiB resident, %lu handles\n", when,
-              static_cast<unsigned long long>(h.privateBytes / 1024), static_cast<unsigned long long>(h.resident / 1024),
-              static_cast<unsigned long>(h.handles));
+              static_cast<unsigned long long>(h.privateBytes / 1024),
+              static_cast<unsigned long long>(h.resident / 1024), static_cast<unsigned long>(h.handles));
 }
 
 }  // namespace
@@ -189,7 +189,8 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   }
   if (!placed || !startSessionModelsInRegions(scene, regions, regionBytes))
     return std::printf("session: cannot place %u x %llu bytes of models\n", regionCount,
-                       static_cast<unsigned long long>(regionBytes)), 2;
+                       static_cast<unsigned long long>(regionBytes)),
+           2;
   startRendererThreads(scene.threads);
 
   static SessionRun run;  // large: histograms of every cost
@@ -198,11 +199,12 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   if (scene.still > 0.0 || scene.heapRegions != 0)
     std::snprintf(layout, sizeof layout, ", %.0f%% of the world models still, %s", 100.0 * scene.still,
                   scene.heapRegions != 0 ? "records scattered over heap regions" : "records packed");
-  std::printf("session %s: %llu frames, %u Hz simulation, %u Hz presentation, jitter %g, %u world models, "
-              "%u skinned x %u joints, %u casters, %u hands, %u renderer threads%s%s\n",
-              options.label, static_cast<unsigned long long>(scene.frames), scene.simulationHz, scene.presentationHz,
-              scene.jitter, scene.worldModels, scene.skinned, scene.joints, scene.casters, scene.hands, scene.threads,
-              layout, probesTimed ? "" : " (address probes not timed)");
+  std::printf(
+      "session %s: %llu frames, %u Hz simulation, %u Hz presentation, jitter %g, %u world models, "
+      "%u skinned x %u joints, %u casters, %u hands, %u renderer threads%s%s\n",
+      options.label, static_cast<unsigned long long>(scene.frames), scene.simulationHz, scene.presentationHz,
+      scene.jitter, scene.worldModels, scene.skinned, scene.joints, scene.casters, scene.hands, scene.threads, layout,
+      probesTimed ? "" : " (address probes not timed)");
   std::fflush(stdout);
 
   SIZE_T settled = 0, highest = 0;
@@ -231,9 +233,10 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   stopRendererThreads();
   const SessionChurn churn = sessionChurn();
   if (churn.retired != 0)
-    std::printf("session %s: %llu models retired and placed again, %llu into a record used before, %llu into a new one\n",
-                options.label, static_cast<unsigned long long>(churn.retired),
-                static_cast<unsigned long long>(churn.reused), static_cast<unsigned long long>(churn.fresh));
+    std::printf(
+        "session %s: %llu models retired and placed again, %llu into a record used before, %llu into a new one\n",
+        options.label, static_cast<unsigned long long>(churn.retired), static_cast<unsigned long long>(churn.reused),
+        static_cast<unsigned long long>(churn.fresh));
 
   FILE* summaryFile = openOut(options, "summary", "txt");
   std::snprintf(run.summary.label, sizeof run.summary.label, "%s", options.label);
@@ -249,12 +252,13 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
     printHoldings("at the end", after);
     const bool flat = highest <= settled + kMemorySlack && after.resident <= before.resident + kResidentSlack &&
                       after.handles <= before.handles + kHandleSlack;
-    std::printf("%s memory: private bytes %llu KiB after the first tenth, at most %llu KiB later; resident %llu -> %llu KiB; "
-                "handles %lu -> %lu\n",
-                flat ? "PASS" : "FAIL", static_cast<unsigned long long>(settled / 1024),
-                static_cast<unsigned long long>(highest / 1024), static_cast<unsigned long long>(before.resident / 1024),
-                static_cast<unsigned long long>(after.resident / 1024), static_cast<unsigned long>(before.handles),
-                static_cast<unsigned long>(after.handles));
+    std::printf(
+        "%s memory: private bytes %llu KiB after the first tenth, at most %llu KiB later; resident %llu -> %llu KiB; "
+        "handles %lu -> %lu\n",
+        flat ? "PASS" : "FAIL", static_cast<unsigned long long>(settled / 1024),
+        static_cast<unsigned long long>(highest / 1024), static_cast<unsigned long long>(before.resident / 1024),
+        static_cast<unsigned long long>(after.resident / 1024), static_cast<unsigned long>(before.handles),
+        static_cast<unsigned long>(after.handles));
     failed += flat ? 0 : 1;
   }
   if (options.compare != nullptr) {

@@ -114,20 +114,25 @@ bool wrapStandIns(uint8_t* base) {
   bool ok = redirectStandIn(base + kStandInViewCopyRva, 12, reinterpret_cast<const void*>(&timedViewCopy),
                             reinterpret_cast<void**>(&viewCopy));
   ok = redirectStandIn(base + kStandInGpuCopyRva, kSearch, reinterpret_cast<const void*>(&timedGpuCopy),
-                       reinterpret_cast<void**>(&gpuCopy)) && ok;
+                       reinterpret_cast<void**>(&gpuCopy)) &&
+       ok;
   ok = redirectStandIn(base + kStandInPoseUploadRva, kSearch, reinterpret_cast<const void*>(&timedPoseUpload),
-                       reinterpret_cast<void**>(&poseUpload)) && ok;
+                       reinterpret_cast<void**>(&poseUpload)) &&
+       ok;
   ok = redirectStandIn(base + kStandInShadowBuildRva[0], kSearch, reinterpret_cast<const void*>(&timedShadow0),
-                       reinterpret_cast<void**>(&shadow0)) && ok;
+                       reinterpret_cast<void**>(&shadow0)) &&
+       ok;
   ok = redirectStandIn(base + kStandInShadowBuildRva[1], kSearch, reinterpret_cast<const void*>(&timedShadow1),
-                       reinterpret_cast<void**>(&shadow1)) && ok;
+                       reinterpret_cast<void**>(&shadow1)) &&
+       ok;
   return ok;
 }
 
 bool timeAddressProbes() {
   auto* module = reinterpret_cast<uint8_t*>(GetModuleHandleW(L"corvane.dll"));
   if (module == nullptr) return false;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(module + reinterpret_cast<IMAGE_DOS_HEADER*>(module)->e_lfanew);
+  const auto* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS64*>(module + reinterpret_cast<IMAGE_DOS_HEADER*>(module)->e_lfanew);
   const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (directory.VirtualAddress == 0) return false;
   for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(module + directory.VirtualAddress); d->Name != 0; ++d) {

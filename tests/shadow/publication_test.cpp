@@ -87,7 +87,8 @@ std::vector<const void*> collidingAddresses(size_t count) {
   std::vector<const void*> out;
   const uint32_t target = shadowPointerSlot(reinterpret_cast<const void*>(0x4000'0000'0000ull), 0);
   for (uint64_t p = 0x4000'0000'0000ull; out.size() < count; p += 0x40) {
-    if (shadowPointerSlot(reinterpret_cast<const void*>(p), 0) == target) out.push_back(reinterpret_cast<const void*>(p));
+    if (shadowPointerSlot(reinterpret_cast<const void*>(p), 0) == target)
+      out.push_back(reinterpret_cast<const void*>(p));
   }
   return out;
 }

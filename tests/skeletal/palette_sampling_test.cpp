@@ -104,10 +104,10 @@ TEST_F(PaletteSamplingTest, BlendFactorIsClampedToTwoAndMinusAQuarter) {
 // track over instead of forming a pair.
 struct SecondSample {
   const char* name;
-  double time;            // the first sample is at 2.0
-  double phase;           // the first pose has phase 0
-  double extraTravel;     // added to joint 3's x translation
-  double extraTurn;       // degrees added to joint 3's turn about z
+  double time;         // the first sample is at 2.0
+  double phase;        // the first pose has phase 0
+  double extraTravel;  // added to joint 3's x translation
+  double extraTurn;    // degrees added to joint 3's turn about z
   Counter SkeletalCounters::*counter;
   bool restarts;
 };
@@ -345,8 +345,8 @@ TEST_F(PaletteSamplingTest, SkinnedLayoutMustHoldPaddedJointCounts) {
     bool accepted;
   };
   frame(1.0, 1.0);
-  for (const Layout& l : {Layout{30, 32, true}, Layout{30, 30, false}, Layout{30, 40, false},
-                          Layout{257, 264, false}, Layout{256, 256, true}, Layout{0, 0, false}}) {
+  for (const Layout& l : {Layout{30, 32, true}, Layout{30, 30, false}, Layout{30, 40, false}, Layout{257, 264, false},
+                          Layout{256, 256, true}, Layout{0, 0, false}}) {
     SkinnedRecordShape shape;
     shape.joints = l.joints;
     shape.padded = l.padded;

@@ -113,8 +113,8 @@ TEST_P(ForcedRetryTest, UploadAcceptedOnlyOnTheRetryIsCountedInItsScope) {
   const uint8_t flags = recordFlags(record);
   const uint64_t forced = read(sk().uploadForced), scope = read(sk().*p.scope);
   const uint64_t cinematic = read(sk().cinematicForced), adjusted = read(sk().uploadAdjusted);
-  const uint64_t other = read(p.scope == &SkeletalCounters::scopeForcedWorld ? sk().scopeForcedFirstPerson
-                                                                               : sk().scopeForcedWorld);
+  const uint64_t other =
+      read(p.scope == &SkeletalCounters::scopeForcedWorld ? sk().scopeForcedFirstPerson : sk().scopeForcedWorld);
   const HookOutcome outcome = callHook(record, 70);
   EXPECT_EQ(outcome.result, 71u);
   EXPECT_TRUE(outcome.substituted);
@@ -126,8 +126,7 @@ TEST_P(ForcedRetryTest, UploadAcceptedOnlyOnTheRetryIsCountedInItsScope) {
   EXPECT_EQ(recordFlags(record), flags);
   EXPECT_EQ(read(sk().uploadForced), forced + 1);
   EXPECT_EQ(read(sk().*p.scope), scope + 1);
-  EXPECT_EQ(read(p.scope == &SkeletalCounters::scopeForcedWorld ? sk().scopeForcedFirstPerson
-                                                                 : sk().scopeForcedWorld),
+  EXPECT_EQ(read(p.scope == &SkeletalCounters::scopeForcedWorld ? sk().scopeForcedFirstPerson : sk().scopeForcedWorld),
             other);
   EXPECT_EQ(read(sk().cinematicForced), cinematic + (p.cinematic ? 1 : 0));
   EXPECT_EQ(read(sk().uploadAdjusted), adjusted + 1);
@@ -159,15 +158,13 @@ const void* pausedPalette = nullptr;
 bool pausingQuery(const void* address, MemoryRegion* out) {
   if (pausesAtPaletteProbe && address == pausedPalette && step.load() == 0) {
     step = 1;
-    while (step.load() < 2) {
-    }
+    while (step.load() < 2) {}
   }
   return defaultPlatform().queryRegion(address, out);
 }
 uint64_t CORVANE_HOSTCALL orderingHost(uint8_t*, uint64_t value) {
   step = value == 2 ? 2 : 3;  // the second call first, then the first
-  while (step.load() < (value == 2 ? 3 : 4)) {
-  }
+  while (step.load() < (value == 2 ? 3 : 4)) {}
   return 4;
 }
 
@@ -176,7 +173,8 @@ TEST_F(PoseUploadHookTest, SameRecordUploadedByTwoThreadsAtOnceKeepsTheHostPoint
   uint8_t* record = newSkinnedRecord(SkinnedRecordShape{}, &host);
   // The palette in a mapping of its own between inaccessible pages, so that
   // its probe is a query of its own.
-  auto* pages = static_cast<uint8_t*>(mmap(nullptr, 5 * 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  auto* pages =
+      static_cast<uint8_t*>(mmap(nullptr, 5 * 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   mprotect(pages, 4096, PROT_NONE);
   mprotect(pages + 4 * 4096, 4096, PROT_NONE);
   Matrix3x4* own = reinterpret_cast<Matrix3x4*>(pages + 4096);
@@ -195,8 +193,7 @@ TEST_F(PoseUploadHookTest, SameRecordUploadedByTwoThreadsAtOnceKeepsTheHostPoint
     pausesAtPaletteProbe = true;
     PoseUploadHook(record, 1);
   });
-  while (step.load() < 1) {
-  }
+  while (step.load() < 1) {}
   PoseUploadHook(record, 2);
   step = 4;
   first.join();

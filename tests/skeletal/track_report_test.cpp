@@ -54,8 +54,7 @@ TEST_F(TrackReportTest, SkeletalTrackLineCarriesEveryFigure) {
   reportSkeletalTrackLines(reportFrame(1800));
   const std::vector<std::string> expected = {
       "Skeletal track frame=1800 scope=firstPerson id=77 model=" + pointerText(t.model) +
-      " ownerKey=" + pointerText(t.ownerKey) + " asset=" + pointerText(t.asset) + " palette=" +
-      pointerText(t.palette) +
+      " ownerKey=" + pointerText(t.ownerKey) + " asset=" + pointerText(t.asset) + " palette=" + pointerText(t.palette) +
       " joints=30 padded=32 delta[samples=10 changes=4] interpolated[delta=30 total=40] total[samples=12 "
       "changes=5 rigid=11] serial[first=600 firstChange=610 lastChange=1790] root=(1.500,-2.250,1000.000) "
       "rigid=0 nonRigid[joint=4 rowLength=(1.00000,2.12346,0.50000) maxRowDot=0.250000 det=-1.000000]."};
@@ -78,8 +77,7 @@ TEST_F(TrackReportTest, SkeletalScopesAndTheCarryForward) {
   EXPECT_NE(lines[0].find("scope=world id=1000 "), std::string::npos);
   EXPECT_NE(lines[1].find("scope=cinematic id=1001 "), std::string::npos);
   EXPECT_NE(lines[15].find(" id=1015 "), std::string::npos);
-  EXPECT_EQ(lines[16],
-            "Skeletal track frame=600: reported 16 of 17 changed tracks; remaining tracks carry forward.");
+  EXPECT_EQ(lines[16], "Skeletal track frame=600: reported 16 of 17 changed tracks; remaining tracks carry forward.");
   reportSkeletalTrackLines(reportFrame(1800));
   lines = readLogLines();
   ASSERT_EQ(lines.size(), 18u);  // exactly as many as fit: no closing line
@@ -121,9 +119,10 @@ TEST_F(TrackReportTest, OwnerlessLinesListChangedContentFirst) {
   EXPECT_NE(lines[2].find(" id=217 "), std::string::npos);
   EXPECT_NE(lines[3].find(" id=200 "), std::string::npos);
   EXPECT_NE(lines[15].find(" id=214 "), std::string::npos);
-  EXPECT_EQ(lines[16], "Ownerless skeletal track frame=600: reported 16 of 18 changed tracks; remaining tracks "
-                       "carry forward. capacityMiss=" +
-                           std::to_string(read(sk().ownerlessCapacityMiss)) + ".");
+  EXPECT_EQ(lines[16],
+            "Ownerless skeletal track frame=600: reported 16 of 18 changed tracks; remaining tracks "
+            "carry forward. capacityMiss=" +
+                std::to_string(read(sk().ownerlessCapacityMiss)) + ".");
   EXPECT_EQ(ownerlessTracks[37].reportedChanges, 2u);
   EXPECT_EQ(ownerlessTracks[36].reportedSamples, 0u);  // not listed: carries forward
 }

@@ -84,7 +84,8 @@ uint64_t currentFrame = 0;
 // order: equal digests from two builds mean they handed the game the same bytes.
 uint64_t receivedDigest = 0x14650FB0739D0383ull;
 void digest(const void* data, size_t length) {
-  for (size_t k = 0; k < length; ++k) receivedDigest = (receivedDigest ^ static_cast<const uint8_t*>(data)[k]) * 0x100000001B3ull;
+  for (size_t k = 0; k < length; ++k)
+    receivedDigest = (receivedDigest ^ static_cast<const uint8_t*>(data)[k]) * 0x100000001B3ull;
 }
 
 void fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -193,7 +194,8 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   const uint8_t* host = run.hostRecords[i];
   WorldReference& r = run.world[i];
   digest(got.bytes + 0x20, 0x200);  // the eight transforms (the rest holds addresses)
-  if (std::memcmp(sceneRecord(i), host, length) != 0) fail("model %d: the host's record was written", static_cast<int>(i));
+  if (std::memcmp(sceneRecord(i), host, length) != 0)
+    fail("model %d: the host's record was written", static_cast<int>(i));
   if (got.calls != 1 || run.results[i] != kSceneGpuCopyResult + i) {
     fail("model %d: the GPU copy ran %u times, result 0x%llX", static_cast<int>(i), got.calls,
          static_cast<unsigned long long>(run.results[i]));
@@ -204,12 +206,14 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   const bool preparedBefore = r.preparedLastFrame;
   r.preparedLastFrame = false;
   if (!usable) {
-    if (carried || std::memcmp(got.bytes, host, length) != 0) fail("model %d: refused, but the GPU copy got other matrices", static_cast<int>(i));
+    if (carried || std::memcmp(got.bytes, host, length) != 0)
+      fail("model %d: refused, but the GPU copy got other matrices", static_cast<int>(i));
     if (run.outSlots[i] != &run.outSlots[i]) fail("model %d: a pass-through wrote the out-slot", static_cast<int>(i));
     return;
   }
   const long double dt = r.currentTime - r.previousTime;
-  const long double target = std::fmin(static_cast<long double>(times.presentationTime), r.currentTime + kExtrapolationCap);
+  const long double target =
+      std::fmin(static_cast<long double>(times.presentationTime), r.currentTime + kExtrapolationCap);
   const long double alpha = (std::fmax(target, r.previousTime) - r.previousTime) / dt;
   WideMatrix presented;
   if (!wideBlend(r.previous, r.current, alpha, &presented)) {
@@ -221,11 +225,13 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   r.lastPresented = presented;
   const double worldError = slotError(got.bytes, kStandInCurrentSlots[0], presented);
   if (worldError > kTolerance)
-    fail("model %d: world matrix off the blend at alpha %.6f by %.3g", static_cast<int>(i), static_cast<double>(alpha), worldError);
+    fail("model %d: world matrix off the blend at alpha %.6f by %.3g", static_cast<int>(i), static_cast<double>(alpha),
+         worldError);
   if (!carried) {
     // Nothing to change (the blend equals the host's matrices within the
     // tolerances), so the host's record went through.
-    if (std::memcmp(got.bytes, host, length) != 0) fail("model %d: a pass-through with other bytes", static_cast<int>(i));
+    if (std::memcmp(got.bytes, host, length) != 0)
+      fail("model %d: a pass-through with other bytes", static_cast<int>(i));
     return;
   }
   run.everCarried[i] = true;
@@ -235,8 +241,10 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
   ++run.tally.carried;
   run.tally.carriedSkinned += m.skinned;
   run.tally.carriedCinematic += cinematic(m);
-  if (!onlySlotsDiffer(got.bytes, host, length)) fail("model %d: bytes outside the slot groups changed", static_cast<int>(i));
-  if (run.outSlots[i] != sceneRecord(i)) fail("model %d: the out-slot does not hold the host's record", static_cast<int>(i));
+  if (!onlySlotsDiffer(got.bytes, host, length))
+    fail("model %d: bytes outside the slot groups changed", static_cast<int>(i));
+  if (run.outSlots[i] != sceneRecord(i))
+    fail("model %d: the out-slot does not hold the host's record", static_cast<int>(i));
   const WideMatrix* groups[2] = {&presented, &previousPresented};
   const size_t* offsets[2] = {kStandInCurrentSlots, kStandInPreviousSlots};
   for (int g = 0; g < 2; ++g) {
@@ -244,7 +252,8 @@ void checkGpuCopy(size_t i, const SceneFrame& times) {
     const WideMatrix forms[4] = {w, wideInverse(w), wideProduct(derivedFactor(1), w), wideProduct(derivedFactor(2), w)};
     for (int k = 0; k < 4; ++k) {
       const double e = slotError(got.bytes, offsets[g][k], forms[k]);
-      if (e > kTolerance) fail("model %d: %s form %d off by %.3g", static_cast<int>(i), g == 0 ? "current" : "previous", k, e);
+      if (e > kTolerance)
+        fail("model %d: %s form %d off by %.3g", static_cast<int>(i), g == 0 ? "current" : "previous", k, e);
     }
   }
 }
@@ -273,7 +282,8 @@ void checkShadowBuild(int which, const uint8_t* headerBefore, const uint8_t* ent
     if (std::memcmp(entry, hostEntry, 8) != 0 || std::memcmp(entry + 16, hostEntry + 16, 32) != 0)
       fail("shadow %d caster %u: host bytes changed", which, c);
     if (!wanted) {
-      if (got.transforms[c] != info.transform) fail("shadow %d caster %u: unmatched, but not its own transform", which, c);
+      if (got.transforms[c] != info.transform)
+        fail("shadow %d caster %u: unmatched, but not its own transform", which, c);
       continue;
     }
     any = true;
@@ -306,7 +316,8 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
   run.tally.uploads += got.calls;
   if (before.pending <= 0) {
     if (!blend) {
-      if (got.calls != 1 || result != 0) fail("skin %d: a declined pass-through ran %u times", static_cast<int>(i), got.calls);
+      if (got.calls != 1 || result != 0)
+        fail("skin %d: a declined pass-through ran %u times", static_cast<int>(i), got.calls);
       run.tally.declined += result == 0;
       return;
     }
@@ -317,7 +328,8 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
     }
     ++run.tally.forced;
   } else if (got.calls != 1 || result != value + 1) {
-    fail("skin %d: upload ran %u times, result %llu", static_cast<int>(i), got.calls, static_cast<unsigned long long>(result));
+    fail("skin %d: upload ran %u times, result %llu", static_cast<int>(i), got.calls,
+         static_cast<unsigned long long>(result));
     return;
   }
   const float* seen = got.paletteSeen[got.calls - 1];
@@ -332,7 +344,8 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
     return;
   }
   ++run.tally.palettesCarried;
-  long double alpha = (static_cast<long double>(times.presentationTime) - r.previousTime) / (r.currentTime - r.previousTime);
+  long double alpha =
+      (static_cast<long double>(times.presentationTime) - r.previousTime) / (r.currentTime - r.previousTime);
   alpha = std::fmax(kLowestPaletteAlpha, std::fmin(kHighestPaletteAlpha, alpha));
   double worst = 0.0;
   for (uint32_t j = 0; j < m.joints; ++j) {
@@ -347,7 +360,9 @@ void checkUpload(size_t i, const HostState& before, uint64_t value, uint64_t res
     entry[15] = 1.0f;
     worst = std::fmax(worst, relativeError(entry, wanted));
   }
-  if (worst > kTolerance) fail("skin %d: palette off the blend at alpha %.6f by %.3g", static_cast<int>(i), static_cast<double>(alpha), worst);
+  if (worst > kTolerance)
+    fail("skin %d: palette off the blend at alpha %.6f by %.3g", static_cast<int>(i), static_cast<double>(alpha),
+         worst);
   const size_t tail = (padded - m.joints) * kStandInEntryFloats;
   if (std::memcmp(got.entries + m.joints * kStandInEntryFloats, before.palette + m.joints * kStandInEntryFloats,
                   tail * 4) != 0)
@@ -460,8 +475,8 @@ const char* modelSceneFailureText(int index) {
 
 bool reportMatchesTally(const char* log, uint64_t frame, char* message, size_t capacity) {
   struct Field {
-    const char* line;   // the line's start, with frame=%llu
-    const char* key;    // the text just before the number
+    const char* line;  // the line's start, with frame=%llu
+    const char* key;   // the text just before the number
     uint64_t wanted;
   };
   const ModelSceneTally& t = run.atReport;
@@ -486,8 +501,8 @@ bool reportMatchesTally(const char* log, uint64_t frame, char* message, size_t c
     const char* end = line != nullptr ? std::strchr(line, '\n') : nullptr;
     const char* key = line != nullptr ? std::strstr(line, f.key) : nullptr;
     unsigned long long got = 0;
-    const bool found = key != nullptr && (end == nullptr || key < end) &&
-                       std::sscanf(key + std::strlen(f.key), "%llu", &got) == 1;
+    const bool found =
+        key != nullptr && (end == nullptr || key < end) && std::sscanf(key + std::strlen(f.key), "%llu", &got) == 1;
     if (found && got == f.wanted) continue;
     good = false;
     if (used < capacity)

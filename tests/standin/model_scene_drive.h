@@ -34,16 +34,16 @@
 struct ModelSceneTally {
   uint64_t frames;
   uint64_t gpuCopies;
-  uint64_t carried;           // GPU copies handed a carried record copy
+  uint64_t carried;  // GPU copies handed a carried record copy
   uint64_t carriedSkinned;
   uint64_t carriedCinematic;
   uint64_t shadowBuilds;
-  uint64_t shadowLists;       // builds handed a substitute list
-  uint64_t shadowCarried;     // casters handed a carried transform
-  uint64_t uploads;           // upload calls that reached the host function
-  uint64_t palettesCarried;   // accepted uploads of a blended palette
-  uint64_t forced;            // of those, accepted only on the retry
-  uint64_t declined;          // uploads the host declined and that stayed declined
+  uint64_t shadowLists;      // builds handed a substitute list
+  uint64_t shadowCarried;    // casters handed a carried transform
+  uint64_t uploads;          // upload calls that reached the host function
+  uint64_t palettesCarried;  // accepted uploads of a blended palette
+  uint64_t forced;           // of those, accepted only on the retry
+  uint64_t declined;         // uploads the host declined and that stayed declined
 };
 
 constexpr int kKeptFailureTexts = 8;

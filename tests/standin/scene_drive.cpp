@@ -67,7 +67,8 @@ SceneFrameCheck driveSceneFrame(SceneRun& run) {
   c.sourceKept = std::memcmp(run.source, sourceBefore, sizeof sourceBefore) == 0;
   std::memcpy(c.presentedOrigin, run.destination + kSceneViewOrigin, sizeof c.presentedOrigin);
   std::memcpy(c.presentedAxes, run.destination + kSceneViewAxes, sizeof c.presentedAxes);
-  c.originCopiesEqual = std::memcmp(run.destination + kSceneViewOrigin, run.destination + kSceneViewOriginCopy, 12) == 0;
+  c.originCopiesEqual =
+      std::memcmp(run.destination + kSceneViewOrigin, run.destination + kSceneViewOriginCopy, 12) == 0;
 
   float hostOrigin[3], hostAxes[9];
   std::memcpy(hostOrigin, run.source + kSceneViewOrigin, sizeof hostOrigin);
@@ -92,8 +93,10 @@ SceneFrameCheck driveSceneFrame(SceneRun& run) {
   // between and beyond them is the scene's own.
   const ScenePose truth = scenePathAt(run.scene, c.times.presentationTime, c.times.tick);
   bool pathAxes = true;
-  for (int i = 0; i < 3; ++i) c.pathError = std::fmax(c.pathError, relativeDifference(c.presentedOrigin[i], truth.origin[i]));
-  for (int i = 0; i < 9; ++i) pathAxes = pathAxes && std::fabs(c.presentedAxes[i] - truth.axes[i]) <= kPathAxisTolerance;
+  for (int i = 0; i < 3; ++i)
+    c.pathError = std::fmax(c.pathError, relativeDifference(c.presentedOrigin[i], truth.origin[i]));
+  for (int i = 0; i < 9; ++i)
+    pathAxes = pathAxes && std::fabs(c.presentedAxes[i] - truth.axes[i]) <= kPathAxisTolerance;
   c.matchesPath = c.pathError <= kPathOriginTolerance && pathAxes;
   return c;
 }

@@ -15,8 +15,8 @@ uint64_t CORVANE_HOSTCALL standInShadowBuild0(uint64_t a1, uint64_t a2, void* li
   return standInHost.shadowBuild[0].result.load();
 }
 
-uint64_t CORVANE_HOSTCALL standInShadowBuild1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5,
-                                              float a6, int32_t a7, uint64_t a8) {
+uint64_t CORVANE_HOSTCALL standInShadowBuild1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5, float a6,
+                                              int32_t a7, uint64_t a8) {
   const ShadowBuildCall call{a1, a2, list, a4, a5, a6, a7, a8};
   standInHost.shadowBuild[1].record(call);
   if (standInHost.shadowBuildBehaviour != nullptr) return standInHost.shadowBuildBehaviour(1, call);
@@ -43,6 +43,6 @@ uint64_t gameCallsShadowBuild0(uint64_t a1, uint64_t a2, void* list, uint64_t a4
 
 uint64_t gameCallsShadowBuild1(uint64_t a1, uint64_t a2, void* list, uint64_t a4, uint64_t a5, float a6, int32_t a7,
                                uint64_t a8) {
-  return reinterpret_cast<ShadowBuild1Entry>(standInHost.base + kStandInShadowBuildRva[1])(a1, a2, list, a4, a5, a6,
-                                                                                            a7, a8);
+  return reinterpret_cast<ShadowBuild1Entry>(standInHost.base + kStandInShadowBuildRva[1])(a1, a2, list, a4, a5, a6, a7,
+                                                                                           a8);
 }

@@ -8,7 +8,7 @@ namespace {
 
 CasterList lists[2];
 ReceivedList receivedLists[2];
-uint8_t* copyOf = nullptr;   // the copied matrix
+uint8_t* copyOf = nullptr;  // the copied matrix
 size_t copiedModel = kMostSceneModels;
 
 uint8_t* region(uint64_t offset) { return standInHost.base + kStandInCastersRva + offset; }
@@ -19,7 +19,9 @@ void addCaster(CasterList& list, size_t model, bool copy, const void* transform)
   ++list.count;
 }
 
-void finishHeader(CasterList& list, uint32_t hostData) { writeCasterHeader(list.header, list.entries, list.count, hostData); }
+void finishHeader(CasterList& list, uint32_t hostData) {
+  writeCasterHeader(list.header, list.entries, list.count, hostData);
+}
 
 }  // namespace
 

@@ -20,8 +20,8 @@ constexpr uint64_t kUnreadableTransform = 0x80;
 
 // What an entry of a list stands for.
 struct CasterInfo {
-  size_t model;   // the scene model whose transform it shows; kMostSceneModels: none
-  bool copy;      // points at a copy of the model's matrix, not into its record
+  size_t model;  // the scene model whose transform it shows; kMostSceneModels: none
+  bool copy;     // points at a copy of the model's matrix, not into its record
   const void* transform;
 };
 

@@ -27,8 +27,8 @@ void buildStandInHost(uint8_t* base) {
 bool protectStandInImage(uint8_t* base, bool (*protect)(void* address, size_t size, uint32_t protection)) {
   constexpr uint64_t kPage = 4096;
   constexpr uint64_t kCodeAfterEntry = 64;
-  const uint64_t code[] = {kStandInViewCopyRva, kStandInViewCopyCallerRva, kStandInGpuCopyRva, kStandInPoseUploadRva,
-                           kStandInShadowBuildRva[0], kStandInShadowBuildRva[1]};
+  const uint64_t code[] = {kStandInViewCopyRva,   kStandInViewCopyCallerRva, kStandInGpuCopyRva,
+                           kStandInPoseUploadRva, kStandInShadowBuildRva[0], kStandInShadowBuildRva[1]};
   // From the page of the lowest RVA the game's image is used at: below it lie
   // the executable's own sections.
   const uint64_t lowest = kStandInViewCopyRva & ~(kPage - 1);

@@ -66,15 +66,13 @@ struct CallRecord {
   std::atomic_flag busy = ATOMIC_FLAG_INIT;
 
   void record(const Call& call) {
-    while (busy.test_and_set(std::memory_order_acquire)) {
-    }
+    while (busy.test_and_set(std::memory_order_acquire)) {}
     last = call;
     busy.clear(std::memory_order_release);
     count.fetch_add(1, std::memory_order_acq_rel);
   }
   Call lastCall() {
-    while (busy.test_and_set(std::memory_order_acquire)) {
-    }
+    while (busy.test_and_set(std::memory_order_acquire)) {}
     Call copy = last;
     busy.clear(std::memory_order_release);
     return copy;
@@ -82,8 +80,7 @@ struct CallRecord {
   void clear() {
     count.store(0);
     result.store(0);
-    while (busy.test_and_set(std::memory_order_acquire)) {
-    }
+    while (busy.test_and_set(std::memory_order_acquire)) {}
     last = Call{};
     busy.clear(std::memory_order_release);
   }

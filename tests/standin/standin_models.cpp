@@ -14,9 +14,7 @@ bool modelsWritten = false;
 
 void store(uint8_t* at, const void* value, size_t size) { std::memcpy(at, value, size); }
 
-uint8_t* ownerBytes(size_t model, int which) {
-  return standInHost.base + kStandInOwnersRva + (model * 2 + which) * 64;
-}
+uint8_t* ownerBytes(size_t model, int which) { return standInHost.base + kStandInOwnersRva + (model * 2 + which) * 64; }
 
 }  // namespace
 
@@ -30,12 +28,12 @@ const SceneModel kStandardSceneModels[] = {
     {ModelPath::kStretched, false, 0.0f, ModelOwner::kReadable, 0, 0},
     {ModelPath::kTeleport, false, 0.0f, ModelOwner::kReadable, 0, 0},
     {ModelPath::kMirrorFlip, false, 0.0f, ModelOwner::kReadable, 0, 0},
-    {ModelPath::kArc, true, 0.0f, ModelOwner::kReadable, 30, 5},       // world character
-    {ModelPath::kRest, true, 0.0f, ModelOwner::kReadable, 256, 0},     // world crowd rig
-    {ModelPath::kLine, true, 0.0f, ModelOwner::kNone, 64, 7},          // cinematic
-    {ModelPath::kRest, true, 50.0f, ModelOwner::kReadable, 1, 0},      // first-person hands
-    {ModelPath::kRest, true, 12.5f, ModelOwner::kUnreadable, 30, 0},   // first person, owner gone
-    {ModelPath::kRest, true, 0.0f, ModelOwner::kUnreadable, 256, 3},   // no usable owner
+    {ModelPath::kArc, true, 0.0f, ModelOwner::kReadable, 30, 5},      // world character
+    {ModelPath::kRest, true, 0.0f, ModelOwner::kReadable, 256, 0},    // world crowd rig
+    {ModelPath::kLine, true, 0.0f, ModelOwner::kNone, 64, 7},         // cinematic
+    {ModelPath::kRest, true, 50.0f, ModelOwner::kReadable, 1, 0},     // first-person hands
+    {ModelPath::kRest, true, 12.5f, ModelOwner::kUnreadable, 30, 0},  // first person, owner gone
+    {ModelPath::kRest, true, 0.0f, ModelOwner::kUnreadable, 256, 3},  // no usable owner
 };
 const size_t kStandardSceneModelCount = sizeof kStandardSceneModels / sizeof kStandardSceneModels[0];
 
@@ -56,10 +54,8 @@ size_t sceneModelOf(const void* record) {
 WideMatrix pathMatrix(ModelPath path, size_t model, long double s, uint64_t tick) {
   const long double lane = 6.0L * static_cast<long double>(model);
   switch (path) {
-    case ModelPath::kRest:
-      return wideRotation(0, 0, 1, 15.0L + model, -20.0L + lane, 3.0L, 0.5L);
-    case ModelPath::kLine:
-      return wideRotation(0, 0, 1, 20.0L, 10.0L + 6.0L * s, -4.0L + lane + 2.0L * s, 1.5L);
+    case ModelPath::kRest: return wideRotation(0, 0, 1, 15.0L + model, -20.0L + lane, 3.0L, 0.5L);
+    case ModelPath::kLine: return wideRotation(0, 0, 1, 20.0L, 10.0L + 6.0L * s, -4.0L + lane + 2.0L * s, 1.5L);
     case ModelPath::kArc: {
       const long double a = 90.0L * s;  // degrees
       const long double r = a * ref::kPi / 180.0L;
@@ -70,8 +66,8 @@ WideMatrix pathMatrix(ModelPath path, size_t model, long double s, uint64_t tick
       return wideProduct(hinge, wideRotation(1, 0, 0, 0.0L, 0.9L, 0.0L, 1.0L));
     }
     case ModelPath::kMirrored:
-      return wideScaledColumns(wideRotation(0.6L, 0.0L, 0.8L, 10.0L + 30.0L * s, 2.0L - 3.0L * s, lane, 4.0L),
-                               -1.0L, 1.0L, 1.0L);
+      return wideScaledColumns(wideRotation(0.6L, 0.0L, 0.8L, 10.0L + 30.0L * s, 2.0L - 3.0L * s, lane, 4.0L), -1.0L,
+                               1.0L, 1.0L);
     case ModelPath::kScaled:
       return wideScaledColumns(wideRotation(0, 1, 0, 25.0L * s, 5.0L + 4.0L * s, lane, -2.0L), 1.5L, 1.5L, 1.5L);
     case ModelPath::kStretched:

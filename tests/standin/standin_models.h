@@ -33,11 +33,11 @@ enum class ModelOwner : uint8_t { kReadable, kNone, kUnreadable };
 
 struct SceneModel {
   ModelPath path;
-  bool skinned;      // skinned class; the palette fields below apply
-  float depth;       // 0 for world models, inside (0, 100) for first person
+  bool skinned;  // skinned class; the palette fields below apply
+  float depth;   // 0 for world models, inside (0, 100) for first person
   ModelOwner owner;
-  uint32_t joints;          // skinned: 1 to 256; padded to a multiple of 8
-  uint32_t declineEvery;    // skinned: every n-th frame nothing is pending (0: never)
+  uint32_t joints;        // skinned: 1 to 256; padded to a multiple of 8
+  uint32_t declineEvery;  // skinned: every n-th frame nothing is pending (0: never)
 };
 
 // Static models on every path, and skinned characters of 1, 30, 64 and 256

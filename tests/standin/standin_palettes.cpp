@@ -22,9 +22,8 @@ WideMatrix jointPose(size_t model, uint32_t joint, long double s) {
   long double axis[3] = {std::sin(0.7L * j + m), std::cos(1.3L * j), 0.5L + 0.3L * std::sin(j)};
   const long double length = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
   const long double degrees = 10.0L + static_cast<long double>((3 * joint) % 40) + (30.0L + (joint % 20)) * s;
-  return wideRotation(axis[0] / length, axis[1] / length, axis[2] / length, degrees,
-                      0.05L * j + 0.5L * m + 0.8L * s, 2.0L * std::sin(j) + (-0.3L + 0.01L * (joint % 10)) * s,
-                      0.1L * (joint % 7) + 0.2L * s);
+  return wideRotation(axis[0] / length, axis[1] / length, axis[2] / length, degrees, 0.05L * j + 0.5L * m + 0.8L * s,
+                      2.0L * std::sin(j) + (-0.3L + 0.01L * (joint % 10)) * s, 0.1L * (joint % 7) + 0.2L * s);
 }
 
 void startPalettes(const ModelScene& scene) {

@@ -21,8 +21,7 @@ void writeViewCopyStandIn(uint8_t* base) {
   emitJumpTo(base + kStandInViewCopyRva, reinterpret_cast<const void*>(&standInViewCopy));
 
   // sub rsp,28h; call 0x64A90 (E8 E5 B4 62 FF at the call site); add rsp,28h; ret
-  static const uint8_t kCaller[] = {0x48, 0x83, 0xEC, 0x28, 0xE8, 0xE5, 0xB4, 0x62,
-                                    0xFF, 0x48, 0x83, 0xC4, 0x28, 0xC3};
+  static const uint8_t kCaller[] = {0x48, 0x83, 0xEC, 0x28, 0xE8, 0xE5, 0xB4, 0x62, 0xFF, 0x48, 0x83, 0xC4, 0x28, 0xC3};
   emitBytes(base + kStandInViewCopyCallerRva, kCaller);
 }
 

@@ -42,8 +42,7 @@ uint64_t CORVANE_HOSTCALL recordingGpuCopy(void** outSlot, uint64_t value, float
     if (call.record != nullptr && isReadableRange(call.record, kModelRecordLength)) {
       const void* identity;
       std::memcpy(&identity, call.record, 8);
-      const size_t length =
-          identity == testSkinnedModelClass() ? kSkinnedModelRecordLength : kModelRecordLength;
+      const size_t length = identity == testSkinnedModelClass() ? kSkinnedModelRecordLength : kModelRecordLength;
       call.recordBytes.assign(kSkinnedModelRecordLength, 0);
       if (isReadableRange(call.record, length)) std::memcpy(call.recordBytes.data(), call.record, length);
     }

@@ -283,8 +283,8 @@ inline bool wideBlend(const WideMatrix& from, const WideMatrix& to, long double 
   ref::Mat3 ra, rb;
   if (!widePlacement(from, &sa, &ma, &ra) || !widePlacement(to, &sb, &mb, &rb) || ma != mb) return false;
   const long double scale = sa + (sb - sa) * alpha;
-  WideMatrix r = wideScaledColumns(wideWithLinear(wideIdentity(), ref::arcBlend(ra, rb, alpha)), (ma ? -1.0L : 1.0L) * scale,
-                                   scale, scale);
+  WideMatrix r = wideScaledColumns(wideWithLinear(wideIdentity(), ref::arcBlend(ra, rb, alpha)),
+                                   (ma ? -1.0L : 1.0L) * scale, scale, scale);
   for (int i : {3, 7, 11}) r.m[i] = from.m[i] + (to.m[i] - from.m[i]) * alpha;
   *out = r;
   return true;
@@ -294,8 +294,8 @@ inline bool wideBlend(const WideMatrix& from, const WideMatrix& to, long double 
 // relative to max(1, |wanted|), translations relative to max(1, its length),
 // since inverses and products build them from sums of terms that large.
 inline double relativeError(const float got[16], const WideMatrix& wanted) {
-  const long double reach = std::fmax(1.0L, std::sqrt(wanted.m[3] * wanted.m[3] + wanted.m[7] * wanted.m[7] +
-                                                      wanted.m[11] * wanted.m[11]));
+  const long double reach =
+      std::fmax(1.0L, std::sqrt(wanted.m[3] * wanted.m[3] + wanted.m[7] * wanted.m[7] + wanted.m[11] * wanted.m[11]));
   double worst = 0.0;
   for (int i = 0; i < 16; ++i) {
     const long double w = wanted.m[i];

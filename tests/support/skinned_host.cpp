@@ -106,9 +106,7 @@ void setRecordPending(uint8_t* record, int8_t pending) {
   writeField<int8_t>(record, kModelUploadPendingOffset, pending);
 }
 void setRecordDepth(uint8_t* record, float depth) { writeField<float>(record, kModelDepthValueOffset, depth); }
-void setRecordOwner(uint8_t* record, const void* owner) {
-  writeField<const void*>(record, kModelOwnerOffset, owner);
-}
+void setRecordOwner(uint8_t* record, const void* owner) { writeField<const void*>(record, kModelOwnerOffset, owner); }
 
 Matrix3x4 rigidJoint(double ax, double ay, double az, double degrees, double tx, double ty, double tz) {
   return ref::joint({{ax, ay, az}}, degrees, {{tx, ty, tz}});

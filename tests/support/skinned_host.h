@@ -54,7 +54,7 @@ struct UploadLog {
   uint64_t valueSeen;
   uint32_t receivedCount;
   Matrix3x4 received[kHostPaletteCapacity];  // the palette bytes of the accepting call
-  bool declineAll;          // test-controlled: the host refuses every call
+  bool declineAll;                           // test-controlled: the host refuses every call
 };
 UploadLog& uploadLog();  // thread-local
 void clearUploadLog();

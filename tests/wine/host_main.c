@@ -122,7 +122,7 @@ int wmain(int argc, wchar_t** argv) {
     return 4;
   }
   for (int waited = 0; waited < waitMs && countLogLines(dir) < waitLines; waited += 20) Sleep(20);
-  Sleep(200);  /* let the worker finish anything after its last awaited line */
+  Sleep(200); /* let the worker finish anything after its last awaited line */
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
   if (exeLock != INVALID_HANDLE_VALUE) CloseHandle(exeLock);
 

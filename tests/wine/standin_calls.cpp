@@ -120,7 +120,7 @@ void driveGpuCopy() {
 
 void drivePoseUpload() {
   uint8_t* record = committedRegion(kRecordBytes);  // class 0: not a skinned record
-  constexpr uint64_t kArithmeticFlags = 0x8D5;       // CF PF AF ZF SF OF
+  constexpr uint64_t kArithmeticFlags = 0x8D5;      // CF PF AF ZF SF OF
   for (uint8_t pending : {0x00, 0x01, 0x80, 0xFF}) {
     enterPlace("the skinned-pose upload");
     record[kUploadPending] = pending;
@@ -192,8 +192,8 @@ void driveShadowBuild(int entry) {
                                        : gameCallsShadowBuild1(a1, a2, handed, a4, a5, a6, a7, a8);
 
     const ShadowBuildCall call = standInHost.shadowBuild[entry].lastCall();
-    check(standInHost.shadowBuild[entry].count.load() == calls + 1, "shadow build %d with %s: the host function ran once",
-          entry, c.what);
+    check(standInHost.shadowBuild[entry].count.load() == calls + 1,
+          "shadow build %d with %s: the host function ran once", entry, c.what);
     bool same = call.a1 == a1 && call.a2 == a2 && call.list == handed && call.a4 == a4 && call.a5 == a5 &&
                 sameFloat(call.a6, a6);
     if (entry == 1) same = same && call.a7 == a7 && call.a8 == a8;

@@ -33,8 +33,8 @@ struct Place {
 };
 
 const Place kPlaces[kPlaceCount] = {
-    {"view", kStandInViewCopyCallRva, 5},        {"gpu", kStandInGpuCopyRva, 19},
-    {"pose", kStandInPoseUploadRva, 17},         {"shadow0", kStandInShadowBuildRva[0], 15},
+    {"view", kStandInViewCopyCallRva, 5},       {"gpu", kStandInGpuCopyRva, 19},
+    {"pose", kStandInPoseUploadRva, 17},        {"shadow0", kStandInShadowBuildRva[0], 15},
     {"shadow1", kStandInShadowBuildRva[1], 15},
 };
 
@@ -149,8 +149,8 @@ void checkPlaces(const bool expectPatched[kPlaceCount]) {
 
 LONG WINAPI reportFault(EXCEPTION_POINTERS* info) {
   std::printf("FAIL: exception 0x%08lX at %p while calling %s\n",
-              static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
-              info->ExceptionRecord->ExceptionAddress, currentPlace);
+              static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode), info->ExceptionRecord->ExceptionAddress,
+              currentPlace);
   std::printf("stand-in drive: FAIL\n");
   std::fflush(stdout);
   return EXCEPTION_EXECUTE_HANDLER;
@@ -275,8 +275,7 @@ extern "C" __declspec(dllexport) int corvaneStandInDrive(uint8_t* base, int argc
   }
 
   std::printf("stand-in drive: %s, %d checks, %d failed", failures == 0 ? "PASS" : "FAIL", checks, failures);
-  if (places)
-    std::printf(" (patched:%s; driven:%s)", patched[0] ? patched : " none", driven[0] ? driven : " none");
+  if (places) std::printf(" (patched:%s; driven:%s)", patched[0] ? patched : " none", driven[0] ? driven : " none");
   if (scene.frames != 0) std::printf(" (%s)", sceneSummary);
   if (models.frames != 0) std::printf(" (%s)", modelsSummary);
   std::printf("\n");

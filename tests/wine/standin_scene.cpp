@@ -55,8 +55,8 @@ struct Reader {
 bool startReader(const SceneOptions& options, Reader* reader) {
   std::swprintf(reader->path, 1024, L"%ls\\telemetry-reader.csv", options.outputDirectory);
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  reader->output = CreateFileW(reader->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  reader->output = CreateFileW(reader->path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (reader->output == INVALID_HANDLE_VALUE) return false;
   wchar_t command[2048];
   if (options.readerSummary)  // without a pid: the stand-in runs as Dishonored2.exe
@@ -115,9 +115,9 @@ int checkReaderLines(const Reader& reader, uint64_t wanted, uint64_t callsBefore
     unsigned enabled = 0, modified = 0;
     double p = 0, s = 0, alpha = 0, origin[6] = {};
     char alphaText[64] = "";
-    const int fields = std::sscanf(line, "%llu,%u,%u,%lf,%lf,%63[^,],%lf,%lf,%lf,%lf,%lf,%lf", &sequence, &enabled,
-                                   &modified, &p, &s, alphaText, &origin[0], &origin[1], &origin[2], &origin[3],
-                                   &origin[4], &origin[5]);
+    const int fields =
+        std::sscanf(line, "%llu,%u,%u,%lf,%lf,%63[^,],%lf,%lf,%lf,%lf,%lf,%lf", &sequence, &enabled, &modified, &p, &s,
+                    alphaText, &origin[0], &origin[1], &origin[2], &origin[3], &origin[4], &origin[5]);
     const bool alphaNan = std::strcmp(alphaText, "nan") == 0;
     alpha = alphaNan ? NAN : std::strtod(alphaText, nullptr);
     const uint64_t calls = sequence / 2;
@@ -161,8 +161,8 @@ void checkReaderSummary(const Reader& reader, double sourceRepeats) {
     found = found || std::sscanf(line,
                                  "Whole run: %lf fps presented | %lf Hz simulated | interpolated %lf%% (alpha "
                                  "%lf..%lf) | camera: repeated frames %lf%% -> %lf%%, step irregularity %lf -> %lf",
-                                 &fps, &hz, &interpolated, &alphaLow, &alphaHigh, &repeatedSource,
-                                 &repeatedPresented, &irregularSource, &irregularPresented) == 9;
+                                 &fps, &hz, &interpolated, &alphaLow, &alphaHigh, &repeatedSource, &repeatedPresented,
+                                 &irregularSource, &irregularPresented) == 9;
   }
   if (file != nullptr) std::fclose(file);
   check(found, "telemetry reader: a closing summary with every figure");
@@ -247,8 +247,7 @@ void driveScene(const SceneOptions& options, char* summary, size_t capacity) {
     if (reader.process != nullptr) Sleep(options.readerSummary ? 3 : 1);
   }
   enterPlace("nothing");
-  check(failedFrames == 0, "scene: every frame presented as the reference and the path say (%d did not)",
-        failedFrames);
+  check(failedFrames == 0, "scene: every frame presented as the reference and the path say (%d did not)", failedFrames);
   check(carried > 0, "scene: the camera carried some frames");
 
   int lines = 0;
@@ -257,8 +256,7 @@ void driveScene(const SceneOptions& options, char* summary, size_t capacity) {
           static_cast<unsigned long long>(kMostFrames));
     if (options.readerSummary)
       checkReaderSummary(reader, static_cast<double>(repeats) / static_cast<double>(frames - 1));
-    else
-      lines = checkReaderLines(reader, options.readerFrames, callsBefore, frames);
+    else lines = checkReaderLines(reader, options.readerFrames, callsBefore, frames);
   }
   if (options.expectConsole) {
     const StandInConsoleValues v = standInConsoleValues();

@@ -6,13 +6,13 @@
 #include <cstdint>
 
 struct SceneOptions {
-  uint64_t frames;                   // 0: no scene
-  const wchar_t* telemetryReader;    // corvane-telemetry-reader.exe, or null
-  uint64_t readerFrames;             // lines the reader is asked for
-  bool readerSummary;                // the reader finds the game itself and prints its summary
-  const wchar_t* outputDirectory;    // where the reader's output is kept
+  uint64_t frames;                 // 0: no scene
+  const wchar_t* telemetryReader;  // corvane-telemetry-reader.exe, or null
+  uint64_t readerFrames;           // lines the reader is asked for
+  bool readerSummary;              // the reader finds the game itself and prints its summary
+  const wchar_t* outputDirectory;  // where the reader's output is kept
   bool expectConsole;
-  int32_t expectedConsole[3];        // com_disableFrameSpinning, Triple Buffering, g_fixMouseSensibility
+  int32_t expectedConsole[3];  // com_disableFrameSpinning, Triple Buffering, g_fixMouseSensibility
 };
 
 // "--scene N", "--telemetry-reader PATH", "--reader-frames N", "--reader-summary",

@@ -30,8 +30,8 @@ struct Boundary {
   uint32_t offset;
 };
 constexpr Boundary kBoundaries[] = {
-    {kGpu, 0},     {kGpu, 5},     {kGpu, 11},     {kGpu, 12},     {kPose, 0},     {kPose, 5},     {kPose, 6},
-    {kPose, 10},   {kShadow0, 0}, {kShadow0, 5},  {kShadow0, 10}, {kShadow1, 0},  {kShadow1, 5},  {kShadow1, 10},
+    {kGpu, 0},   {kGpu, 5},     {kGpu, 11},    {kGpu, 12},     {kPose, 0},    {kPose, 5},    {kPose, 6},
+    {kPose, 10}, {kShadow0, 0}, {kShadow0, 5}, {kShadow0, 10}, {kShadow1, 0}, {kShadow1, 5}, {kShadow1, 10},
 };
 constexpr size_t kParkedCount = sizeof kBoundaries / sizeof kBoundaries[0];
 constexpr size_t kRecordBytes = 0x2130;
@@ -57,8 +57,9 @@ uint8_t* landing() {
   code = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
   if (code == nullptr) return nullptr;
   const uint64_t exitThread = reinterpret_cast<uint64_t>(&ExitThread);
-  static const uint8_t kHead[] = {0x89, 0xC1, 0x48, 0x83, 0xEC, 0x20, 0x48, 0xB8};  // mov ecx,eax; sub rsp,20h; mov rax,
-  static const uint8_t kTail[] = {0xFF, 0xD0, 0xCC};                                // call rax; int3
+  static const uint8_t kHead[] = {0x89, 0xC1, 0x48, 0x83,
+                                  0xEC, 0x20, 0x48, 0xB8};  // mov ecx,eax; sub rsp,20h; mov rax,
+  static const uint8_t kTail[] = {0xFF, 0xD0, 0xCC};        // call rax; int3
   std::memcpy(code, kHead, sizeof kHead);
   std::memcpy(code + sizeof kHead, &exitThread, 8);
   std::memcpy(code + sizeof kHead + 8, kTail, sizeof kTail);
@@ -114,16 +115,16 @@ bool park(size_t i, uint8_t* base) {
   std::memcpy(&c.FltSave.XmmRegisters[2], &p.f, 4);
   // What the entry's instructions before the boundary did.
   if (b.entry == kGpu) {
-    if (b.offset > 0) put64(rsp + 8, c.Rbx);               // mov [rsp+8],rbx
-    if (b.offset > 5) put64(rsp + 0x18, bits);             // movss [rsp+18h],xmm2
-    if (b.offset > 11) rsp -= 8, put64(rsp, c.Rdi);        // push rdi
+    if (b.offset > 0) put64(rsp + 8, c.Rbx);         // mov [rsp+8],rbx
+    if (b.offset > 5) put64(rsp + 0x18, bits);       // movss [rsp+18h],xmm2
+    if (b.offset > 11) rsp -= 8, put64(rsp, c.Rdi);  // push rdi
   } else if (b.entry == kPose) {
-    if (b.offset > 0) put64(rsp + 0x20, c.Rsi);            // mov [rsp+20h],rsi
-    if (b.offset > 5) rsp -= 8, put64(rsp, c.Rdi);         // push rdi
-    if (b.offset > 6) rsp -= 0x40;                         // sub rsp,40h
+    if (b.offset > 0) put64(rsp + 0x20, c.Rsi);     // mov [rsp+20h],rsi
+    if (b.offset > 5) rsp -= 8, put64(rsp, c.Rdi);  // push rdi
+    if (b.offset > 6) rsp -= 0x40;                  // sub rsp,40h
   } else {
-    if (b.offset > 0) put64(rsp + 0x18, c.R8);             // mov [rsp+18h],r8
-    if (b.offset > 5) put64(rsp + 0x10, c.Rdx);            // mov [rsp+10h],rdx
+    if (b.offset > 0) put64(rsp + 0x18, c.R8);   // mov [rsp+18h],r8
+    if (b.offset > 5) put64(rsp + 0x10, c.Rdx);  // mov [rsp+10h],rdx
   }
   c.Rsp = rsp;
   c.Rip = reinterpret_cast<uint64_t>(base + kEntryRvas[b.entry] + b.offset);
@@ -140,9 +141,16 @@ void finishParked(size_t i) {
   bool same = false;
   uint64_t calls = 0;
   switch (b.entry) {
-    case kGpu: standInHost.gpuCopy.result = expected; calls = standInHost.gpuCopy.count.load(); break;
-    case kPose: standInHost.poseUpload.result = expected; calls = standInHost.poseUpload.count.load(); break;
-    default: standInHost.shadowBuild[b.entry - kShadow0].result = expected;
+    case kGpu:
+      standInHost.gpuCopy.result = expected;
+      calls = standInHost.gpuCopy.count.load();
+      break;
+    case kPose:
+      standInHost.poseUpload.result = expected;
+      calls = standInHost.poseUpload.count.load();
+      break;
+    default:
+      standInHost.shadowBuild[b.entry - kShadow0].result = expected;
       calls = standInHost.shadowBuild[b.entry - kShadow0].count.load();
   }
   ResumeThread(p.thread);

@@ -27,7 +27,8 @@ static int check(const wchar_t* version, const char* argument, WORD major, WORD 
     path[0] = L'Z';
     path[1] = L':';
   }
-  for (wchar_t* c = path; *c; ++c) if (*c == L'/') *c = L'\\';
+  for (wchar_t* c = path; *c; ++c)
+    if (*c == L'/') *c = L'\\';
   const wchar_t* name = wcsrchr(path, L'\\') ? wcsrchr(path, L'\\') + 1 : path;
 
   DWORD handle = 0;

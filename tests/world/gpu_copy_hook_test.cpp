@@ -249,8 +249,8 @@ TEST_F(GpuCopyHookTest, WorldModelIsSubstitutedAndPublishedOnlyWithShadowsOn) {
   // presented one.
   Matrix4x4 correction;
   ASSERT_TRUE(findShadowCorrection(model.record + kModelCurrentWorldOffset,
-                                   readMatrix(model.record, kModelCurrentWorldOffset),
-                                   latestPresentationSerial.load(), &correction));
+                                   readMatrix(model.record, kModelCurrentWorldOffset), latestPresentationSerial.load(),
+                                   &correction));
   EXPECT_LT(maxDifference(product(correction, readMatrix(model.record, kModelCurrentWorldOffset)),
                           readMatrix(lastGpuCopyCall().recordBytes.data(), kModelCurrentWorldOffset)),
             1e-4f);
@@ -271,9 +271,8 @@ TEST_F(GpuCopyHookTest, SkinnedWorldModelsCountInAdjustedSkinned) {
   copy(block, &slot);
   ASSERT_TRUE(substituted(block));
   EXPECT_EQ(snapshot(record, kSkinnedModelRecordLength), before);
-  EXPECT_EQ(std::memcmp(lastGpuCopyCall().recordBytes.data() + 0x220, record + 0x220,
-                        kSkinnedModelRecordLength - 0x220),
-            0)
+  EXPECT_EQ(
+      std::memcmp(lastGpuCopyCall().recordBytes.data() + 0x220, record + 0x220, kSkinnedModelRecordLength - 0x220), 0)
       << "the whole skinned length is copied";
   EXPECT_EQ(read(counters.world.adjusted), adjusted + 1);
   EXPECT_EQ(read(counters.world.adjustedSkinned), skinned + 1);
@@ -318,8 +317,10 @@ TEST_F(GpuCopyHookTest, AppliedLinesAppearOncePerPath) {
   }
   const std::vector<std::string> lines = readLogLines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "Applied experimental world-transform interpolation at the renderer GPU-parameter boundary "
-                      "(presentation serial " + std::to_string(firstWorldSerial) + ").");
+  EXPECT_EQ(lines[0],
+            "Applied experimental world-transform interpolation at the renderer GPU-parameter boundary "
+            "(presentation serial " +
+                std::to_string(firstWorldSerial) + ").");
   EXPECT_EQ(lines[1], "Applied first-person correction at the renderer GPU-parameter boundary (camera serial " +
                           std::to_string(cameraSerial) + ").");
 }

@@ -66,8 +66,8 @@ TEST_F(WorldPassTest, AlphaFollowsThePresentationTimeWithCappedExtrapolation) {
   // Samples at 0.0 (x=0) and 0.0333 (x=1).
   const Case cases[] = {
       {0.0500, (0.0333 + 0.008333334) / 0.0333},  // capped: ~1.25
-      {0.0200, 0.0200 / 0.0333},                   // ~0.6
-      {-0.0100, 0.0},                              // before the previous sample: alpha 0
+      {0.0200, 0.0200 / 0.0333},                  // ~0.6
+      {-0.0100, 0.0},                             // before the previous sample: alpha 0
   };
   for (const Case& c : cases) {
     resetWorldTracksForTests();

@@ -58,8 +58,8 @@ TEST_F(WorldReportTest, WorldTrackLineText) {
   reportWorldTrackLines(frame);
   const auto lines = readLogLines();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0], "World track frame=1800 id=42 model=" + pointerText(t.model) + " owner=" +
-                          pointerText(t.ownerKey) + " asset=" + pointerText(t.asset) +
+  EXPECT_EQ(lines[0], "World track frame=1800 id=42 model=" + pointerText(t.model) +
+                          " owner=" + pointerText(t.ownerKey) + " asset=" + pointerText(t.asset) +
                           " vtableRva=0x1E55008 reflected=1 delta[motion=3 corrected=3] total[motion=5 corrected=3] "
                           "serial[first=11 firstMotion=12 lastMotion=13 lastCorrection=14] discontinuities=2 "
                           "origin=(1.500,-2.250,1000.000).");
@@ -154,8 +154,8 @@ TEST_F(WorldReportTest, NonRigidLinesMeasureTheMatrix) {
   reportNonRigidTrackLines(frame);
   const auto lines = readLogLines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "Non-rigid world track frame=1800 id=3 model=" + pointerText(identity.model) + " owner=" +
-                          pointerText(identity.ownerKey) +
+  EXPECT_EQ(lines[0], "Non-rigid world track frame=1800 id=3 model=" + pointerText(identity.model) +
+                          " owner=" + pointerText(identity.ownerKey) +
                           " deltaChanges=3 totalChanges=4 rigid[current=0 previous=1] serial[first=7 firstChange=8 "
                           "lastChange=9] origin=(1.000,2.000,3.000) rowLength=(1.00000,1.00000,1.00000) "
                           "maxRowDot=0.000000 determinant=1.000000 bottomError=0.000000.");

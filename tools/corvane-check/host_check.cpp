@@ -83,8 +83,8 @@ void checkSites(std::ifstream& file, HostCheckResult& result) {
       finding.state = SiteState::outsideFile;
       continue;
     }
-    finding.state = std::memcmp(finding.found, site.expected, site.length) == 0 ? SiteState::present
-                                                                                 : SiteState::differs;
+    finding.state =
+        std::memcmp(finding.found, site.expected, site.length) == 0 ? SiteState::present : SiteState::differs;
   }
 }
 
@@ -289,7 +289,7 @@ void writeHostReport(std::ostream& out, const std::string& shownPath, const Host
     case HostVerdict::not64BitX64:
       out << "NOT DISHONORED 2. This file is "
           << (result.layout.problem == PeProblem::notPe32Plus ? "a 32-bit Windows program"
-                                                               : "a 64-bit Windows program for another processor")
+                                                              : "a 64-bit Windows program for another processor")
           << ";\nDishonored2.exe is a 64-bit x86-64 (PE32+) program. Give the path of the game's own\n"
              "Dishonored2.exe, not of a launcher or another game.\n";
       return;
@@ -303,8 +303,8 @@ void writeHostReport(std::ostream& out, const std::string& shownPath, const Host
   }
 }
 
-int runHostCheck(const std::filesystem::path& path, const std::string& shownPath,
-                 const uint8_t (&expectedDigest)[32], std::ostream& out) {
+int runHostCheck(const std::filesystem::path& path, const std::string& shownPath, const uint8_t (&expectedDigest)[32],
+                 std::ostream& out) {
   HostCheckResult result;
   checkHostExecutable(path, expectedDigest, result);
   writeHostReport(out, shownPath, result, expectedDigest);

@@ -76,8 +76,8 @@ constexpr int kExitUsage = 64;
 int exitCodeFor(HostVerdict verdict);
 
 // Check, report and return the exit code: the whole program minus argument handling.
-int runHostCheck(const std::filesystem::path& path, const std::string& shownPath,
-                 const uint8_t (&expectedDigest)[32], std::ostream& out);
+int runHostCheck(const std::filesystem::path& path, const std::string& shownPath, const uint8_t (&expectedDigest)[32],
+                 std::ostream& out);
 
 // "c3150f..." for a digest.
 std::string digestHex(const uint8_t (&digest)[32]);

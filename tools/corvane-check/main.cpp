@@ -35,7 +35,8 @@ int run(int argc, Char** argv) {
   }
   if (argc == 2) {
     const std::basic_string<Char> argument = argv[1];
-    if (argument == std::basic_string<Char>{'-', 'h'} || argument == std::basic_string<Char>{'-', '-', 'h', 'e', 'l', 'p'} ||
+    if (argument == std::basic_string<Char>{'-', 'h'} ||
+        argument == std::basic_string<Char>{'-', '-', 'h', 'e', 'l', 'p'} ||
         argument == std::basic_string<Char>{'/', '?'}) {
       printUsage(std::cout);
       return kExitUsage;

@@ -12,14 +12,14 @@ constexpr uint32_t kMaxPeSections = 96;  // the loader's own limit
 
 enum class PeProblem {
   none,
-  empty,                // zero bytes
-  noDosHeader,          // does not start with "MZ"
-  noPeSignature,        // "MZ" but no "PE\0\0" where the stub points (a DOS program or other data)
-  notPe32Plus,          // a PE32 (32-bit) optional header
-  notAmd64,             // a PE32+ for another processor
-  malformed,            // impossible header values (section count, header sizes)
-  truncatedHeaders,     // the file ends inside its headers
-  truncatedSections,    // a section's raw data runs past the end of the file
+  empty,              // zero bytes
+  noDosHeader,        // does not start with "MZ"
+  noPeSignature,      // "MZ" but no "PE\0\0" where the stub points (a DOS program or other data)
+  notPe32Plus,        // a PE32 (32-bit) optional header
+  notAmd64,           // a PE32+ for another processor
+  malformed,          // impossible header values (section count, header sizes)
+  truncatedHeaders,   // the file ends inside its headers
+  truncatedSections,  // a section's raw data runs past the end of the file
 };
 
 struct PeSection {

@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
   TelemetrySource source{nullptr, nullptr, nullptr, 0};
   char detail[256] = "";
   switch (openTelemetrySource(options.processId, &source, detail, sizeof detail)) {
-    case OpenResult::kOpened:
-      break;
+    case OpenResult::kOpened: break;
     case OpenResult::kNoSuchBlock:
       if (found)
         std::fprintf(stderr,
@@ -66,9 +65,7 @@ int main(int argc, char** argv) {
                      "Telemetry=1 set in the [Diagnostics] section of corvane.ini?\n",
                      static_cast<unsigned long>(options.processId));
       return 1;
-    case OpenResult::kFailed:
-      std::fprintf(stderr, "corvane-telemetry-reader: %s\n", detail);
-      return 1;
+    case OpenResult::kFailed: std::fprintf(stderr, "corvane-telemetry-reader: %s\n", detail); return 1;
   }
   FILE* csv = options.summary ? nullptr : stdout;
   if (options.csvPath != nullptr) {

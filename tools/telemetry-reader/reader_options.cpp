@@ -103,11 +103,13 @@ bool parseReaderOptions(int argc, const char* const* argv, ReaderOptions* option
       char* end = nullptr;
       const double seconds = value ? std::strtod(value, &end) : -1.0;
       if (value == nullptr || *end != 0 || !(seconds >= 0.0) || !std::isfinite(seconds))
-        return *error = arg[2] == 's' ? "--seconds needs a number of seconds" : "--timeout needs a number of seconds", false;
+        return *error = arg[2] == 's' ? "--seconds needs a number of seconds" : "--timeout needs a number of seconds",
+               false;
       options->timeoutSeconds = seconds;
       ++i;
     } else if (std::strcmp(arg, "--poll") == 0) {
-      if (!parseUnsigned(value, 10000000, &number)) return *error = "--poll needs microseconds (at most 10000000)", false;
+      if (!parseUnsigned(value, 10000000, &number))
+        return *error = "--poll needs microseconds (at most 10000000)", false;
       options->pollMicroseconds = static_cast<uint32_t>(number);
       ++i;
     } else if (std::strcmp(arg, "--summary") == 0) {

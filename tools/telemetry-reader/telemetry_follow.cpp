@@ -31,8 +31,7 @@ struct Follower {
   // Why to stop now, if at all; asked between reads.
   Stop stop() {
     const Clock::time_point now = Clock::now();
-    if (options.timeoutSeconds > 0.0 &&
-        std::chrono::duration<double>(now - start).count() >= options.timeoutSeconds)
+    if (options.timeoutSeconds > 0.0 && std::chrono::duration<double>(now - start).count() >= options.timeoutSeconds)
       return Stop::kDone;
     if (interrupted != nullptr && *interrupted != 0) return Stop::kInterrupted;
     if (now >= nextAliveCheck) {

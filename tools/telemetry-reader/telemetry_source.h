@@ -12,7 +12,7 @@ enum class OpenResult { kOpened, kNoSuchBlock, kFailed };
 struct TelemetrySource {
   const TelemetryBlock* block;
   void* handle;
-  void* process;       // what tells whether the game still runs; may be null
+  void* process;  // what tells whether the game still runs; may be null
   uint32_t processId;
 };
 

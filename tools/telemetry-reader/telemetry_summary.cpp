@@ -213,8 +213,8 @@ bool formatSummaryLine(const SummaryFigures& f, char* line, size_t capacity) {
     }
   }
   const uint64_t apart[5] = {f.f10Off, f.badClock, f.still, f.cut, f.missed};
-  const char* const names[5] = {"F10 off", "clock invalid or not advancing", "camera still",
-                                "after a cut", "missed by the reader"};
+  const char* const names[5] = {"F10 off", "clock invalid or not advancing", "camera still", "after a cut",
+                                "missed by the reader"};
   bool first = true;
   for (int i = 0; i < 5; ++i) {
     if (apart[i] == 0) continue;

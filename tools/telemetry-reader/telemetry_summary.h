@@ -31,11 +31,11 @@ constexpr uint32_t kSummaryWindow = 2 * kSummaryHalfWindow + 1;
 constexpr double kSummaryCutFactor = 8.0;
 
 struct SummaryFigures {
-  uint64_t frames;         // presented frames between reads whose clock advanced
-  double clockSeconds;     // the presentation time they took, summed
-  uint64_t samples;        // new game samples in that time
-  uint64_t measured;       // pairs in the camera figures
-  uint64_t interpolated;   // measured frames the camera carried (alpha not nan)
+  uint64_t frames;        // presented frames between reads whose clock advanced
+  double clockSeconds;    // the presentation time they took, summed
+  uint64_t samples;       // new game samples in that time
+  uint64_t measured;      // pairs in the camera figures
+  uint64_t interpolated;  // measured frames the camera carried (alpha not nan)
   double alphaLow, alphaHigh;
   uint64_t repeatedSource, repeatedPresented;  // measured frames whose camera did not move
   uint64_t irregularSteps;                     // steps compared with their local mean

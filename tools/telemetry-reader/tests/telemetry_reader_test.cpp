@@ -115,7 +115,7 @@ std::vector<TelemetryBlock> record(Twist twist, uint64_t* repeatsInGame) {
       const double v = 3.5 - 2.0 * i;
       r.sourceOrigin[i] = static_cast<float>(100.0 + cut + v * tick / kHz);
       r.outputOrigin[i] = twist == kPresentedIsSource || !r.enabled ? r.sourceOrigin[i]
-                                                                  : static_cast<float>(100.0 + cut + v * k / kFps);
+                                                                    : static_cast<float>(100.0 + cut + v * k / kFps);
     }
     if (twist == kMissed300To302 && k >= 300 && k <= 302) continue;
     frames.push_back(r);
@@ -129,8 +129,8 @@ TEST(TelemetryReaderSummary, RatesRepeatsAndIrregularityOfRecordedSequences) {
     uint64_t f10Off, badClock, missed, still;  // still: before the game's first new sample shows motion
     bool cut;
   };
-  const Row rows[] = {{kPlain, 0, 0, 0, 0, false},         {kPresentedIsSource, 0, 0, 0, 2, false},
-                      {kF10OffAt100, 50, 0, 0, 0, false},  {kClockBackAt200, 0, 1, 0, 0, false},
+  const Row rows[] = {{kPlain, 0, 0, 0, 0, false},          {kPresentedIsSource, 0, 0, 0, 2, false},
+                      {kF10OffAt100, 50, 0, 0, 0, false},   {kClockBackAt200, 0, 1, 0, 0, false},
                       {kMissed300To302, 0, 0, 3, 0, false}, {kCutAtTick150, 0, 0, 0, 0, true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.twist);
@@ -146,7 +146,8 @@ TEST(TelemetryReaderSummary, RatesRepeatsAndIrregularityOfRecordedSequences) {
     EXPECT_EQ(f.missed, row.missed);
     EXPECT_EQ(f.cut > 0, row.cut);
     EXPECT_EQ(f.still, row.still);
-    EXPECT_EQ(f.measured + f.f10Off + f.badClock + f.cut + f.still + (row.missed ? row.missed + 1 : 0), kRecordedFrames - 1u);
+    EXPECT_EQ(f.measured + f.f10Off + f.badClock + f.cut + f.still + (row.missed ? row.missed + 1 : 0),
+              kRecordedFrames - 1u);
     EXPECT_EQ(f.interpolated, f.measured);
     // The game repeats its camera on the frames without a new sample.
     EXPECT_NEAR(static_cast<double>(f.repeatedSource) / f.measured,
@@ -237,7 +238,8 @@ TEST(TelemetryReaderFollow, AGameStoppedMidWriteEndsAtTheTimeout) {
   b.block->sequence = 7;  // odd: a write that never finishes
   ReaderOptions options{b.pid, 0, 0.2, 100, false, true, nullptr};
   FILE* console = std::tmpfile();
-  auto run = std::async(std::launch::async, [&] { return followTelemetry(b.source, options, nullptr, console, nullptr); });
+  auto run =
+      std::async(std::launch::async, [&] { return followTelemetry(b.source, options, nullptr, console, nullptr); });
   if (run.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     std::fprintf(stderr, "followTelemetry ignored its timeout\n");
     std::_Exit(1);
