@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "camera/frame_state.h"
+#include "diagnostics/counters.h"
 
 namespace corvane::diagnostics {
 
@@ -14,5 +15,9 @@ constexpr uint64_t kReportInterval = 1200;
 
 void ReportWorldDiagnostics(const PresentationFrame& frame);
 void ReportSkeletalDiagnostics(const PresentationFrame& frame);
+
+// A counter's total as the summary lines print it.
+using ull = unsigned long long;
+inline ull value(const Counter& counter) { return static_cast<ull>(read(counter)); }
 
 }  // namespace corvane::diagnostics

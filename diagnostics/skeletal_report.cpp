@@ -14,9 +14,6 @@ using bootstrap::settings;
 
 namespace {
 
-using ull = unsigned long long;
-ull value(const Counter& counter) { return static_cast<ull>(read(counter)); }
-
 void logSkeletalSummary(ull frame) {
   const SkeletalCounters& c = counters.skeletal;
   LogMessage(

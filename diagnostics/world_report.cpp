@@ -13,9 +13,6 @@ using bootstrap::settings;
 
 namespace {
 
-using ull = unsigned long long;
-ull value(const Counter& counter) { return static_cast<ull>(read(counter)); }
-
 void logWorldSummary(ull frame, const char* observedVtables) {
   const WorldCounters& c = counters.world;
   LogMessage(

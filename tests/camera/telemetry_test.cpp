@@ -20,10 +20,7 @@ class TelemetryTest : public CameraHostTest {
  protected:
   void SetUp() override {
     CameraHostTest::SetUp();
-    std::memset(&block, 0, sizeof block);
-    block.version = kTelemetryVersion;
-    block.size = kTelemetrySize;
-    telemetryView = &block;
+    publishTelemetryInto(block);
   }
   TelemetryBlock snapshot() const {
     TelemetryBlock copy;

@@ -26,10 +26,7 @@ class CameraConcurrencyTest : public CameraHostTest {
  protected:
   void SetUp() override {
     CameraHostTest::SetUp();
-    std::memset(&block, 0, sizeof block);
-    block.version = kTelemetryVersion;
-    block.size = kTelemetrySize;
-    telemetryView = &block;
+    publishTelemetryInto(block);
     // With the switch off the presented view is the source: every field of a
     // consistent record follows from the frame number alone.
     setF10Down(true);

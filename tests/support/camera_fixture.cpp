@@ -21,6 +21,13 @@ void CameraHostTest::SetUp() {
   telemetryView = nullptr;
 }
 
+void CameraHostTest::publishTelemetryInto(TelemetryBlock& block) {
+  std::memset(&block, 0, sizeof block);
+  block.version = kTelemetryVersion;
+  block.size = kTelemetrySize;
+  telemetryView = &block;
+}
+
 void CameraHostTest::TearDown() {
   telemetryView = nullptr;
   settings = Settings{};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/telemetry.h"
 #include "tests/support/camera_host.h"
 
 struct CameraPose {
@@ -30,6 +31,8 @@ class CameraHostTest : public ::testing::Test {
   void expectPresented(const float origin[3], double yawDegrees) const;
 
   std::vector<std::string> logLines() const;
+  // `block`, zeroed with its version and size, is where the hook publishes.
+  void publishTelemetryInto(corvane::camera::TelemetryBlock& block);
 
   FakeView destination{};
   FakeView source{};
