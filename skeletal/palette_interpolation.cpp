@@ -17,8 +17,23 @@
 
 namespace corvane::skeletal {
 
-using namespace bootstrap;
-using namespace camera;
+using bootstrap::hostAddress;
+using bootstrap::kModelAssetOffset;
+using bootstrap::kModelDepthValueOffset;
+using bootstrap::kModelJointsOffset;
+using bootstrap::kModelOwnerOffset;
+using bootstrap::kModelPaddedJointsOffset;
+using bootstrap::kModelPaletteOffset;
+using bootstrap::kModelUploadPendingOffset;
+using bootstrap::kPaddedJointsMask;
+using bootstrap::kSkinnedModelClassRva;
+using bootstrap::kSkinnedModelRecordLength;
+using bootstrap::readField;
+using bootstrap::settings;
+using camera::clampAlpha;
+using camera::copyPresentationFrame;
+using camera::kMaxSampleGap;
+using camera::kSampleTimeTolerance;
 using diagnostics::bump;
 using math::isFiniteDouble;
 using math::kMaxPaletteJoints;

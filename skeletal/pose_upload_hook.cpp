@@ -13,7 +13,14 @@
 
 namespace corvane::skeletal {
 
-using namespace bootstrap;
+using bootstrap::claimOnce;
+using bootstrap::kModelPaletteFlagsOffset;
+using bootstrap::kModelPaletteOffset;
+using bootstrap::kModelUploadPendingOffset;
+using bootstrap::LogMessage;
+using bootstrap::readField;
+using bootstrap::settings;
+using bootstrap::writeField;
 using diagnostics::bump;
 using diagnostics::counters;
 using math::kMaxPaletteJoints;

@@ -8,7 +8,17 @@
 
 namespace corvane::world {
 
-using namespace bootstrap;
+using bootstrap::hostBase;
+using bootstrap::kModelAssetOffset;
+using bootstrap::kModelDepthValueOffset;
+using bootstrap::kModelJointsOffset;
+using bootstrap::kModelOwnerOffset;
+using bootstrap::kModelPaddedJointsOffset;
+using bootstrap::kModelRecordLength;
+using bootstrap::kPaddedJointsMask;
+using bootstrap::kSkinnedModelRecordLength;
+using bootstrap::readField;
+using bootstrap::settings;
 using diagnostics::bump;
 using patch::isReadableRange;
 
