@@ -5,8 +5,7 @@
 #include <emmintrin.h>
 
 #include <cstddef>
-
-#include "platform/thread_key.h"
+#include <cstdint>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -60,18 +59,18 @@ inline void lockShared(SlimLock& l) {
   waitLockShared(l);
 }
 
-// A reader/writer lock for data that many threads read at once: a reader holds
-// the part its thread selects, a writer every part (in order), so readers on
-// different threads change different cache lines. A thread always selects the
-// same part, so its unlock finds the part it locked.
-constexpr size_t kShardedLockParts = 16;
+// A lock in parts for a table whose entries each belong to one part: holding a
+// part guards that part's entries, holding every part (taken in order) guards
+// the table whole. Each part has a cache line of its own, so threads at work on
+// different parts change different lines. A whole hold takes every part, so
+// the parts are few: enough for the renderer threads of a game.
+constexpr size_t kShardedLockParts = 32;
 struct ShardedLock {
   struct alignas(64) Part {
     SlimLock lock;
   } parts[kShardedLockParts];
 };
-inline void lockShared(ShardedLock& l) { lockShared(l.parts[threadPart(kShardedLockParts)].lock); }
-inline void unlockShared(ShardedLock& l) { unlockShared(l.parts[threadPart(kShardedLockParts)].lock); }
+inline SlimLock& lockPart(ShardedLock& l, uint64_t key) { return l.parts[key % kShardedLockParts].lock; }
 inline void lockExclusive(ShardedLock& l) {
   for (ShardedLock::Part& part : l.parts) lockExclusive(part.lock);
 }

@@ -23,7 +23,6 @@ using diagnostics::WorldCounters;
 using math::decomposeScaled;
 using math::ScaledRigid;
 using os::ExclusiveGuard;
-using os::SharedGuard;
 
 namespace {
 
@@ -492,14 +491,13 @@ void countRefusal(const uint8_t* record, const ModelSample& model, const Present
   }
 }
 
-// Runs `body` once with the model's track: under the shared hold and the
-// track's stripe when it exists, else under the exclusive hold with the track
-// as then found (null when there is none yet).
+// Runs `body` once with the model's track: under the part of the track lock
+// that guards its key when the track exists, else under the whole lock with
+// the track as then found (null when there is none yet).
 template <class Body>
 bool withModelTrack(const uint8_t* record, const void* ownerKey, uint64_t serial, Body body) {
   {
-    SharedGuard table(worldTrackLock);
-    ExclusiveGuard stripe(worldTrackStripe(record, ownerKey));
+    ExclusiveGuard part(worldTrackPart(record, ownerKey));
     WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
     if (track != nullptr) return body(track);
   }

@@ -12,7 +12,6 @@ using camera::kTrackStaleSerials;
 WorldTrack worldTrackTable[kWorldTrackCount];
 NonRigidTrack nonRigidTable[kNonRigidTrackCount];
 ShardedLock worldTrackLock;
-SlimLock worldTrackStripes[kWorldTrackStripes];
 SlimLock nonRigidTrackLock;
 std::atomic<uint64_t> nextWorldTrackId{1};
 std::atomic<uint64_t> nextNonRigidTrackId{1};
@@ -81,8 +80,8 @@ uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey) {
   return ((((m >> 4) << 6) + 21) + (m >> 6) + (o >> 4)) ^ (m >> 4);
 }
 
-SlimLock& worldTrackStripe(const void* model, const void* ownerKey) {
-  return worldTrackStripes[worldTrackStartIndex(model, ownerKey) & (kWorldTrackStripes - 1)];
+SlimLock& worldTrackPart(const void* model, const void* ownerKey) {
+  return os::lockPart(worldTrackLock, worldTrackStartIndex(model, ownerKey));
 }
 
 void renewWorldTrack(WorldTrack* track, uint64_t serial) { startTrack(track, nextWorldTrackId, serial); }

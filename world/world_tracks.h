@@ -96,17 +96,16 @@ constexpr size_t kNonRigidTrackCount = 1024;
 constexpr uint64_t kNonRigidTrackMask = kNonRigidTrackCount - 1;
 constexpr uint32_t kNonRigidTrackProbes = 32;
 
-// Locking. worldTrackLock held exclusively covers the world table whole: taking
-// a slot (a new or stale one) and every reader of the whole table. A visit of
-// one existing track holds worldTrackLock shared and the stripe lock of its key
-// exclusively: a slot's key fields change only under the exclusive hold, and a
-// track's other fields only under its stripe (or the exclusive hold), so visits
-// of different models run side by side. The non-rigid table has its own lock.
-constexpr size_t kWorldTrackStripes = 64;
+// Locking. worldTrackLock is in parts, each for a share of the keys. Held
+// whole it covers the world table whole: taking a slot (a new or stale one) and
+// every reader of the whole table. A visit of one existing track holds only the
+// part of its key (worldTrackPart): a slot's key fields change only under the
+// whole hold, and a track's other fields only under its key's part (or the
+// whole hold), so visits of different models run side by side. The non-rigid
+// table has its own lock.
 extern WorldTrack worldTrackTable[kWorldTrackCount];
 extern NonRigidTrack nonRigidTable[kNonRigidTrackCount];
 extern ShardedLock worldTrackLock;
-extern SlimLock worldTrackStripes[kWorldTrackStripes];
 extern SlimLock nonRigidTrackLock;
 extern std::atomic<uint64_t> nextWorldTrackId;
 extern std::atomic<uint64_t> nextNonRigidTrackId;
@@ -123,8 +122,8 @@ extern SlotKey worldTrackKeys[kWorldTrackCount];
 uint64_t worldTrackStartIndex(const void* model, const void* ownerKey);
 uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey);
 
-// The stripe lock of (model, ownerKey)'s track.
-SlimLock& worldTrackStripe(const void* model, const void* ownerKey);
+// The part of worldTrackLock that guards (model, ownerKey)'s track.
+SlimLock& worldTrackPart(const void* model, const void* ownerKey);
 
 // The track of (model, ownerKey); with `create`, a new one in the first empty,
 // else first stale slot of the sequence (null and capacityMiss when neither).
