@@ -145,6 +145,24 @@ void BM_WorldPath(benchmark::State& state) {
 }
 BENCHMARK(BM_WorldPath)->Arg(0)->Arg(1);
 
+// The same model once a frame, every frame between the same two samples: each
+// call interpolates at a new factor.
+void BM_WorldPathEveryFrame(benchmark::State& state) {
+  Host host;
+  settings.worldTransforms = 1;
+  settings.shadowTransforms = state.range(0);
+  host.place(0.0, 0.0);
+  publishPresentationFrame(0.0, 0.0, true);
+  host.call();
+  host.place(1.0, 0.0);
+  int frame = 0;
+  for (auto _ : state) {
+    publishPresentationFrame(0.02 + 0.001 * (++frame % 8), 0.0333, true);
+    host.call();
+  }
+}
+BENCHMARK(BM_WorldPathEveryFrame)->Arg(0)->Arg(1);
+
 // A model standing still: both samples, the host's two matrices and what was
 // presented are one placement; every call is a refusal with nothing to correct.
 void BM_WorldPathAtRest(benchmark::State& state) {

@@ -404,6 +404,14 @@ bool checkPair(FactsMemo& memo, WorldTrack* track, ScaledRigid* from, ScaledRigi
 // presented a frame earlier.
 bool interpolate(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, const ScaledRigid& to,
                  const PresentationFrame& frame, Matrix4x4* presented) {
+  const uint64_t serial = frame.presentationSerial;
+  // A frame's times come with its serial, and the pair cannot change within a
+  // frame without dropping what was presented: a later call of the same frame
+  // presents what the first one worked out.
+  if (track->presentedValid && track->preparedSerial == serial) {
+    *presented = track->presentedCurrent;
+    return true;
+  }
   const double p = track->previousSampleTime;
   const double q = track->currentSampleTime;
   const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
@@ -412,7 +420,6 @@ bool interpolate(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, co
     bump(counters.world.rejectedReflectionParity);
     return dropPair(track);
   }
-  const uint64_t serial = frame.presentationSerial;
   if (track->preparedSerial != serial) {
     const bool consecutive = track->presentedValid && track->preparedSerial + 1 == serial;
     track->presentedPrevious = consecutive ? track->presentedCurrent : *presented;
