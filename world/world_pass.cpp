@@ -220,6 +220,8 @@ bool interpolateOnTrack(FactsMemo& memo, WorldTrack* track, const ScaledRigid& f
   if (atRest) {
     track->restKey = track->currentMatrix;
     track->restFacts = to;
+    track->restScaled = std::fabs(to.scale - 1.0) > kUnitScaleTolerance;
+    track->restMirrored = to.mirrored;
     track->restSelfDiffers = differs(memo, track->currentMatrix, track->currentMatrix);
     track->restMatrix = *out;
     track->restDiffers = differs(memo, track->currentMatrix, *out);
@@ -464,10 +466,55 @@ uint64_t keyOfCurrent(WorldTrack* track, const Matrix4x4& current) {
   return track->keyValue;
 }
 
+// Whether the track is steady (see WorldTrack::steady).
+bool isSteady(const WorldTrack* track) {
+  return track->pairValid && track->presentedValid && track->restKnown && !track->restDiffers &&
+         !track->restSelfDiffers && sameBits(track->previousMatrix, track->restKey) &&
+         sameBits(track->currentMatrix, track->restKey) && sameBits(track->presentedPrevious, track->restMatrix) &&
+         sameBits(track->presentedCurrent, track->restMatrix);
+}
+
+// Steps 2 to 5 for a steady track whose host matrices are its rest key, from
+// the track's first lines: what the whole visit would do, which is to count the
+// pair admitted, take a new sample time (the matrices stay the same bits) and
+// present the rest matrix again, with nothing to correct. False, with nothing
+// changed, when the visit needs the whole path (a new model at the address, a
+// discontinuity, a span or factor the pair cannot take).
+bool steadyVisit(WorldTrack* track, const ModelSample& model, const PresentationFrame& frame) {
+  if (!sameBits(model.current, track->restKey) || !sameBits(model.previous, track->restKey)) return false;
+  if (track->classIdentity != model.classIdentity || track->asset != model.asset) return false;
+  const double t = frame.sampleTime;
+  const uint64_t serial = frame.presentationSerial;
+  const double latest = track->currentSampleTime;
+  if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) return false;
+  const bool newSample = t > latest + kSampleTimeTolerance;
+  const double p = newSample ? latest : track->previousSampleTime;
+  const double q = newSample ? t : latest;
+  if (!(q - p > kSampleTimeTolerance) || q - p > kMaxSampleGap) return false;
+  if (track->preparedSerial != serial) {
+    const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
+    const double alpha = (std::fmax(target, p) - p) / (q - p);
+    if (!math::isFiniteDouble(alpha) || std::signbit(alpha)) return false;
+  }
+  WorldCounters& c = counters.world;
+  if (track->restScaled) bump(c.uniformScaled);
+  if (track->restMirrored) bump(c.reflectedSupported);
+  bump(c.supported);
+  track->lastSeenSerial = serial;
+  if (newSample) {
+    track->previousSampleTime = latest;
+    track->currentSampleTime = t;
+    bump(c.pairs);
+  }
+  track->preparedSerial = serial;
+  return true;
+}
+
 // Steps 2 to 5 with the model's track, under the locks withModelTrack holds.
 // True when `visit` holds the corrections.
 bool visitTrack(WorldTrack* track, const uint8_t* record, const ModelSample& model, const PresentationFrame& frame,
                 bool wantKey, Visit* visit) {
+  if (track != nullptr && track->steady && steadyVisit(track, model, frame)) return false;
   FactsMemo memo;
   attachTrack(memo, track, model);
   bool mirrored = false;
@@ -477,7 +524,10 @@ bool visitTrack(WorldTrack* track, const uint8_t* record, const ModelSample& mod
   const bool due = sample(memo, track, record, model, mirrored, frame) && checkPair(memo, track, &from, &to) &&
                    interpolate(memo, track, from, to, frame, &presented) &&
                    buildCorrections(memo, track, model, presented, frame.presentationSerial, &visit->pairs);
-  if (track != nullptr) keepFacts(memo, track);
+  if (track != nullptr) {
+    keepFacts(memo, track);
+    track->steady = isSteady(track);
+  }
   if (!due) return false;
   visit->reflected = track->reflected;
   if (wantKey) visit->key = keyOfCurrent(track, model.current);

@@ -29,19 +29,38 @@ struct MatrixFacts {
 };
 constexpr uint32_t kKeptFacts = 3;
 
-struct WorldTrack {
+// The fields a visit of a model at rest reads come first: the key, the sample
+// times, the serials and flags in the first line, the rest pair's key matrix in
+// the next; a track starts on a line of its own.
+struct alignas(64) WorldTrack {
   const void* model;  // null marks an empty slot
   const void* ownerKey;
   const void* asset;
   const void* classIdentity;
   double previousSampleTime;
   double currentSampleTime;
+  uint64_t lastSeenSerial;
+  uint64_t preparedSerial;
+  bool pairValid;
+  bool presentedValid;
+  bool reflected;
+  // The matrix presented while both samples are restKey, and whether it
+  // differs from restKey; valid while restKnown (cleared with the slot).
+  bool restKnown;
+  bool restDiffers;
+  bool restSelfDiffers;  // transformsDiffer(restKey, restKey)
+  bool restScaled;       // restFacts' scale is not 1 within kUnitScaleTolerance
+  bool restMirrored;     // restFacts.mirrored
+  // Both samples are restKey, both presented matrices restMatrix, the pair and
+  // what was presented valid, and neither comparison of the rest pair differs:
+  // a visit whose host matrices are restKey changes only times and serials.
+  bool steady;
+  Matrix4x4 restKey;
+  Matrix4x4 restMatrix;
   Matrix4x4 previousMatrix;
   Matrix4x4 currentMatrix;
   Matrix4x4 presentedPrevious;
   Matrix4x4 presentedCurrent;
-  uint64_t lastSeenSerial;
-  uint64_t preparedSerial;
   uint64_t id;
   uint64_t firstSerial;
   uint64_t firstMotionSerial;
@@ -52,16 +71,6 @@ struct WorldTrack {
   uint64_t reportedMotion;
   uint64_t reportedCorrected;
   uint64_t discontinuities;
-  bool pairValid;
-  bool presentedValid;
-  bool reflected;
-  // The matrix presented while both samples are restKey, and whether it
-  // differs from restKey; valid while restKnown (cleared with the slot).
-  bool restKnown;
-  bool restDiffers;
-  bool restSelfDiffers;  // transformsDiffer(restKey, restKey)
-  Matrix4x4 restKey;
-  Matrix4x4 restMatrix;
   math::ScaledRigid restFacts;  // decomposeScaled(restKey)
   // The facts of the latest of its own matrices (the samples and the matrix
   // presented), for the next visit; keptCount entries are valid.

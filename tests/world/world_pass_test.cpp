@@ -99,16 +99,37 @@ TEST_F(WorldPassTest, NewModelIsCorrectedOnlyAfterALaterSample) {
 }
 
 TEST_F(WorldPassTest, ModelAtRestGetsNoCorrection) {
-  setWorldMatrices(record, {20, 3, 4, 5}, {20, 3, 4, 5});
-  const uint64_t pairs = read(counters.world.pairs);
-  const uint64_t moving = read(counters.world.moving);
+  // Scaled and mirrored, so that every count of an admitted pair moves.
+  setWorldMatrices(record, {20, 3, 4, 5, 2.0, true}, {20, 3, 4, 5, 2.0, true});
+  WorldCounters& c = counters.world;
+  const uint64_t pairs = read(c.pairs), moving = read(c.moving), supported = read(c.supported);
+  const uint64_t scaled = read(c.uniformScaled), reflected = read(c.reflectedSupported);
   EXPECT_FALSE(visit(1, 0.01, 0.0));
   EXPECT_FALSE(visit(2, 0.04, 0.0333));
-  EXPECT_EQ(read(counters.world.pairs), pairs + 1);
-  EXPECT_EQ(read(counters.world.moving), moving);
+  EXPECT_EQ(read(c.pairs), pairs + 1);
   EXPECT_TRUE(track().pairValid);
   EXPECT_TRUE(track().presentedValid);
-  EXPECT_EQ(track().correctedCount, 0u);
+  // Frames between and across samples, some drawn twice: each visit counts
+  // the pair admitted, each new sample time a pair, nothing moves.
+  const Matrix4x4 presented = track().presentedCurrent;
+  uint64_t visits = 2;
+  for (uint64_t serial = 3; serial <= 12; ++serial, ++visits) {
+    const double sampleTime = 0.0333 * static_cast<double>(1 + (serial - 2) / 3);
+    EXPECT_FALSE(visit(serial, 0.0333 + 0.012 * static_cast<double>(serial - 2), sampleTime));
+    if (serial % 4 == 0 && ++visits) EXPECT_FALSE(visit(serial, 0.0, sampleTime));
+    EXPECT_EQ(track().currentSampleTime, sampleTime);
+  }
+  EXPECT_EQ(read(c.pairs), pairs + 4);
+  EXPECT_EQ(read(c.supported), supported + visits);
+  EXPECT_EQ(read(c.uniformScaled), scaled + visits);
+  EXPECT_EQ(read(c.reflectedSupported), reflected + visits);
+  EXPECT_EQ(read(c.moving), moving);
+  const WorldTrack t = track();
+  EXPECT_EQ(t.previousSampleTime, 0.0333 * 3);
+  EXPECT_EQ(t.lastSeenSerial, 12u);
+  EXPECT_EQ(t.preparedSerial, 12u);
+  EXPECT_EQ(std::memcmp(&t.presentedCurrent, &presented, sizeof presented), 0);
+  EXPECT_EQ(t.correctedCount, 0u);
   // Moved one unit and at rest there: what is presented is the new place.
   setWorldMatrices(record, {20, 4, 4, 5}, {20, 4, 4, 5});
   visit(3, 0.07, 0.0666);
