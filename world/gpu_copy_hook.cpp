@@ -1,6 +1,8 @@
 // The renderer's per-model GPU-parameter copy: first-person models get the
 // camera's correction, world and cinematic models the world pass's, always in a
 // private copy of the record; the host's record is only read.
+#include <xmmintrin.h>
+
 #include <atomic>
 #include <cstring>
 
@@ -17,12 +19,14 @@
 #include "world/model_record.h"
 #include "world/rewrite.h"
 #include "world/world_pass.h"
+#include "world/world_tracks.h"
 
 namespace corvane::world {
 
 using bootstrap::claimOnce;
 using bootstrap::kModelCurrentWorldOffset;
 using bootstrap::kModelDepthValueOffset;
+using bootstrap::kModelOwnerOffset;
 using bootstrap::kModelRecordLength;
 using bootstrap::LogMessage;
 using bootstrap::readField;
@@ -64,6 +68,15 @@ void copyRecord(uint8_t* recordCopy, const uint8_t* record, uint64_t length) {
   std::memset(recordCopy + length, 0, kRecordCopyCapacity - length);
 }
 
+// Starts bringing in the record's lines every call reads (its class, world
+// matrices, depth and owner) while its probe runs: a prefetch never faults,
+// whatever the address holds.
+void prefetchRecord(const uint8_t* record) {
+  for (uint64_t offset : {uint64_t{0}, uint64_t{64}, uint64_t{128}, kModelDepthValueOffset, kModelOwnerOffset}) {
+    _mm_prefetch(reinterpret_cast<const char*>(record + offset), _MM_HINT_T0);
+  }
+}
+
 bool isFirstPersonDepth(float depth) {
   return math::isFiniteFloat(depth) && depth > 0.0f && depth < kFirstPersonDepthLimit;
 }
@@ -85,9 +98,11 @@ uint64_t CORVANE_HOSTCALL GpuCopyHook(void** outSlot, uint64_t value, float f, c
     return passThrough(outSlot, value, f, block);
   }
   const uint8_t* record = readField<const uint8_t*>(block, kModelRefRecordOffset);
+  prefetchRecord(record);
   if (!isReadableRange(probes, record, kModelRecordLength)) {
     return passThrough(outSlot, value, f, block);
   }
+  if (world) prefetchWorldTrack(record, readField<const void*>(record, kModelOwnerOffset));
   const void* classIdentity = readField<const void*>(record, 0);
   const uint64_t length = modelRecordLength(classIdentity);
   if (!isReadableRange(probes, record, length)) {

@@ -1,5 +1,7 @@
 #include "world/world_tracks.h"
 
+#include <xmmintrin.h>
+
 #include <cstddef>
 #include <cstring>
 
@@ -82,6 +84,13 @@ uint64_t nonRigidTrackStartIndex(const void* model, const void* ownerKey) {
 
 SlimLock& worldTrackPart(const void* model, const void* ownerKey) {
   return os::lockPart(worldTrackLock, worldTrackStartIndex(model, ownerKey));
+}
+
+void prefetchWorldTrack(const void* model, const void* ownerKey) {
+  const uint64_t index = worldTrackStartIndex(model, ownerKey) & kWorldTrackMask;
+  const char* track = reinterpret_cast<const char*>(&worldTrackTable[index]);
+  _mm_prefetch(reinterpret_cast<const char*>(&worldTrackKeys[index]), _MM_HINT_T0);
+  for (size_t line = 0; line < 3; ++line) _mm_prefetch(track + 64 * line, _MM_HINT_T0);
 }
 
 void renewWorldTrack(WorldTrack* track, uint64_t serial) { startTrack(track, nextWorldTrackId, serial); }

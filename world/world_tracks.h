@@ -140,6 +140,10 @@ SlimLock& worldTrackPart(const void* model, const void* ownerKey);
 WorldTrack* findWorldTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
 NonRigidTrack* findNonRigidTrack(const void* model, const void* ownerKey, uint64_t serial, bool create);
 
+// Starts bringing in what a visit of (model, ownerKey)'s track reads first:
+// the slot key at the start of its probe sequence and that slot's first lines.
+void prefetchWorldTrack(const void* model, const void* ownerKey);
+
 // Starts a new track in the slot of `track`, which keeps its key (model,
 // ownerKey): all else cleared, a new id, first seen at `serial`.
 void renewWorldTrack(WorldTrack* track, uint64_t serial);
