@@ -16,7 +16,8 @@ void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t coun
 
 // The normalised quaternion of each joint's rotation block as the blend takes
 // it (a step of blendRigidPalette, done once per palette instead of once per
-// blend), one array per component. Zero storage is a valid record.
+// blend), one array per component. A plain record: tables of them may live
+// in zero-initialised storage.
 constexpr uint32_t kPaletteRotationSlots = (kMaxPaletteJoints + 7) / 8 * 8;  // whole groups of the widest kernel
 struct PaletteRotations {
   double w[kPaletteRotationSlots], x[kPaletteRotationSlots], y[kPaletteRotationSlots], z[kPaletteRotationSlots];
