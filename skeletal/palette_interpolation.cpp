@@ -51,7 +51,8 @@ struct SkinnedSample {
   const Matrix3x4* palette;  // the host's palette, for its identity
   Matrix3x4* content;        // this call's copy of its first `padded` entries
   // The rotations of content's first `joints` entries: taken with the hash
-  // when rigid, or copied from the track's current palette with it.
+  // (when rigid), or copied from the track when the content is, or becomes,
+  // its current palette.
   math::PaletteRotations* rotations;
   uint32_t joints;
   uint32_t padded;
