@@ -124,6 +124,32 @@ BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPalette)
     ->Args({256, 500});
 BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPaletteSse2)->Name("BM_blendRigidPaletteSse2")->Args({256, 10});
 
+// The blend from kept rotations (taken once, outside the loop), and taking them.
+void BM_blendRotatedPalette(benchmark::State& state) {
+  const uint32_t joints = uint32_t(state.range(0));
+  std::vector<Matrix3x4> from, to, out(joints);
+  palettes(joints, double(state.range(1)) / 1000, &from, &to);
+  static PaletteRotations fromRotations, toRotations;
+  paletteRotations(from.data(), joints, &fromRotations);
+  paletteRotations(to.data(), joints, &toRotations);
+  for (auto _ : state) {
+    blendRotatedPalette(from.data(), fromRotations, to.data(), toRotations, joints, 0.4, out.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_blendRotatedPalette)->Args({256, 10})->Args({256, 500});
+
+void BM_paletteRotations(benchmark::State& state) {
+  std::vector<Matrix3x4> from, to;
+  palettes(256, 0.01, &from, &to);
+  static PaletteRotations rotations;
+  for (auto _ : state) {
+    paletteRotations(from.data(), 256, &rotations);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_paletteRotations);
+
 void BM_hashMatrix3x4Array(benchmark::State& state) {
   std::vector<Matrix3x4> from, to;
   palettes(256, 0.01, &from, &to);

@@ -89,6 +89,16 @@ void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t 
   palette_lanes::blendPalette<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(from, to, count, t, out);
 }
 
+void paletteRotationsSse2(const Matrix3x4* palette, uint32_t count, PaletteRotations* out) {
+  palette_lanes::paletteRotations<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(palette, count, out);
+}
+
+void blendRotatedPaletteSse2(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
+                             const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out) {
+  palette_lanes::blendRotatedPalette<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(from, fromRotations, to,
+                                                                                       toRotations, count, t, out);
+}
+
 bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
   return rigidity_lanes::allRigid<rotation_lanes::Sse2Lanes>(from, to, count);
 }
@@ -104,6 +114,17 @@ uint32_t firstNonRigidJoint(const Matrix3x4* palette, uint32_t count) {
 void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
   if (avxPaletteBlendAvailable()) blendRigidPaletteAvx(from, to, count, t, out);
   else blendRigidPaletteSse2(from, to, count, t, out);
+}
+
+void paletteRotations(const Matrix3x4* palette, uint32_t count, PaletteRotations* out) {
+  if (avxPaletteBlendAvailable()) paletteRotationsAvx(palette, count, out);
+  else paletteRotationsSse2(palette, count, out);
+}
+
+void blendRotatedPalette(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
+                         const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out) {
+  if (avxPaletteBlendAvailable()) blendRotatedPaletteAvx(from, fromRotations, to, toRotations, count, t, out);
+  else blendRotatedPaletteSse2(from, fromRotations, to, toRotations, count, t, out);
 }
 
 bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {

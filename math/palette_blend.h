@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "math/blend.h"
 #include "math/types.h"
 
 namespace corvane::math {
@@ -13,10 +14,34 @@ namespace corvane::math {
 // Same results bit for bit; out may be from or to.
 void blendRigidPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 
-// The kernels behind blendRigidPalette, each with the same results; the AVX
-// one may be called only when avxPaletteBlendAvailable().
+// The normalised quaternion of each joint's rotation block as the blend takes
+// it (a step of blendRigidPalette, done once per palette instead of once per
+// blend), one array per component. A plain record: tables of them may live
+// in zero-initialised storage.
+constexpr uint32_t kPaletteRotationSlots = (kMaxPaletteJoints + 7) / 8 * 8;  // whole groups of the widest kernel
+struct PaletteRotations {
+  double w[kPaletteRotationSlots], x[kPaletteRotationSlots], y[kPaletteRotationSlots], z[kPaletteRotationSlots];
+};
+
+// The rotations of palette[0] to palette[count - 1], 1 <= count <= 256 (the
+// entries after them up to the end of their group of eight may be written too).
+void paletteRotations(const Matrix3x4* palette, uint32_t count, PaletteRotations* out);
+// blendRigidPalette of two palettes whose rotations paletteRotations gave:
+// the same preconditions and the same results bit for bit; out may be from or to.
+void blendRotatedPalette(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
+                         const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out);
+
+// The kernels behind blendRigidPalette, paletteRotations and
+// blendRotatedPalette, each with the same results; the AVX ones may be called
+// only when avxPaletteBlendAvailable().
 void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
+void paletteRotationsSse2(const Matrix3x4* palette, uint32_t count, PaletteRotations* out);
+void paletteRotationsAvx(const Matrix3x4* palette, uint32_t count, PaletteRotations* out);
+void blendRotatedPaletteSse2(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
+                             const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out);
+void blendRotatedPaletteAvx(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
+                            const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out);
 bool avxPaletteBlendAvailable();
 // The kernels behind multiplyMatrix4x4, the same bit for bit; the AVX one on
 // the same condition.

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "math/joint_lanes.h"
+#include "math/palette_blend.h"
 #include "math/rotation_lanes.h"
 #include "math/types.h"
 
@@ -13,6 +14,8 @@ namespace corvane::math {
 
 namespace {
 namespace palette_lanes {
+
+using rotation_lanes::QuaternionLanes;
 
 // Joints per group: four (one float register per element), or one double
 // register's worth when that is more.
@@ -28,10 +31,27 @@ CORVANE_LANES_INLINE typename L::D element(const joint_lanes::FourJoints* j, int
   return L::widen(v, p);
 }
 
-// kGroup<L> consecutive joints. Every input of the group is read before the
-// first output is written: out may be from or to.
-template <class L>
-CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to, double t, Matrix3x4* out) {
+// The quaternion of each joint in part p of a group, from the accessor of
+// its elements, normalised as the blend takes it.
+template <class L, class Element>
+CORVANE_LANES_INLINE QuaternionLanes<L> rotationOf(Element e, int p) {
+  using rotation_lanes::fromRotation, rotation_lanes::normalize;
+  return normalize<L>(
+      fromRotation<L>(e(0, p), e(1, p), e(2, p), e(4, p), e(5, p), e(6, p), e(8, p), e(9, p), e(10, p)));
+}
+
+// Part p of a group of kept rotations that starts at joint `first`.
+template <class L, class Rotations>
+CORVANE_LANES_INLINE QuaternionLanes<L> keptRotation(const Rotations& r, uint32_t first, int p) {
+  const uint32_t i = first + uint32_t(p) * L::kLanes;
+  return QuaternionLanes<L>{L::load(r.w + i), L::load(r.x + i), L::load(r.y + i), L::load(r.z + i)};
+}
+
+// kGroup<L> consecutive joints, the rotations taken from `ends(from, to, p)`
+// (the normalised quaternions of part p of both). Every input of the group is
+// read before the first output is written: out may be from or to.
+template <class L, class Ends>
+CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to, double t, Matrix3x4* out, Ends ends) {
   using namespace rotation_lanes;
   typedef typename L::D D;
   constexpr int kQuads = kGroup<L> / 4, kParts = kGroup<L> / L::kLanes;
@@ -43,11 +63,9 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
   D rotation[9][kParts];
   CORVANE_LANES_UNROLL
   for (int p = 0; p < kParts; ++p) {
-    const QuaternionLanes<L> qf = fromRotation<L>(from_(0, p), from_(1, p), from_(2, p), from_(4, p), from_(5, p),
-                                                  from_(6, p), from_(8, p), from_(9, p), from_(10, p));
-    const QuaternionLanes<L> qt = fromRotation<L>(to_(0, p), to_(1, p), to_(2, p), to_(4, p), to_(5, p), to_(6, p),
-                                                  to_(8, p), to_(9, p), to_(10, p));
-    const QuaternionLanes<L> q = normalize<L>(slerp<L>(qf, qt, t));
+    QuaternionLanes<L> a, b;
+    ends(from_, to_, p, &a, &b);
+    const QuaternionLanes<L> q = normalize<L>(slerpNormalized<L>(a, b, t));
     const D one = L::splat(1.0), two = L::splat(2.0);
     const D w = q.w, x = q.x, y = q.y, z = q.z;
     rotation[0][p] = L::sub(one, L::mul(two, L::add(L::mul(y, y), L::mul(z, z))));
@@ -87,9 +105,13 @@ CORVANE_LANES_INLINE void blendGroup(const Matrix3x4* from, const Matrix3x4* to,
 template <class L>
 CORVANE_LANES_INLINE void blendPalette(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t,
                                        Matrix3x4* out) {
+  auto ends = [](auto from_, auto to_, int p, QuaternionLanes<L>* a, QuaternionLanes<L>* b) {
+    *a = rotationOf<L>(from_, p);
+    *b = rotationOf<L>(to_, p);
+  };
   constexpr uint32_t n = kGroup<L>;
   uint32_t i = 0;
-  for (; i + n <= count; i += n) blendGroup<L>(from + i, to + i, t, out + i);
+  for (; i + n <= count; i += n) blendGroup<L>(from + i, to + i, t, out + i, ends);
   if (i == count) return;
   Matrix3x4 f[n], g[n], r[n];
   for (uint32_t j = 0; j < n; ++j) {
@@ -97,7 +119,78 @@ CORVANE_LANES_INLINE void blendPalette(const Matrix3x4* from, const Matrix3x4* t
     f[j] = from[k];
     g[j] = to[k];
   }
-  blendGroup<L>(f, g, t, r);
+  blendGroup<L>(f, g, t, r, ends);
+  for (uint32_t j = 0; i + j < count; ++j) out[i + j] = r[j];
+}
+
+// The rotations of one group of joints, written from entry `first` of `out`.
+template <class L, class Rotations>
+CORVANE_LANES_INLINE void rotationsOfGroup(const Matrix3x4* palette, Rotations* out, uint32_t first) {
+  constexpr int kQuads = kGroup<L> / 4, kParts = kGroup<L> / L::kLanes;
+  joint_lanes::FourJoints f[kQuads];
+  CORVANE_LANES_UNROLL
+  for (int q = 0; q < kQuads; ++q) f[q] = joint_lanes::load(palette + 4 * q);
+  auto e = [&](int k, int p) { return element<L, kQuads>(f, k, p); };
+  CORVANE_LANES_UNROLL
+  for (int p = 0; p < kParts; ++p) {
+    const QuaternionLanes<L> q = rotationOf<L>(e, p);
+    const uint32_t i = first + uint32_t(p) * L::kLanes;
+    L::store(out->w + i, q.w), L::store(out->x + i, q.x), L::store(out->y + i, q.y), L::store(out->z + i, q.z);
+  }
+}
+
+// paletteRotations: whole groups; the entries after a last partial group's
+// joints, up to the end of the group, repeat its last joint.
+template <class L>
+CORVANE_LANES_INLINE void paletteRotations(const Matrix3x4* palette, uint32_t count, PaletteRotations* out) {
+  constexpr uint32_t n = kGroup<L>;
+  static_assert(kPaletteRotationSlots % n == 0, "a group never passes the end of the record");
+  uint32_t i = 0;
+  for (; i + n <= count; i += n) rotationsOfGroup<L>(palette + i, out, i);
+  if (i == count) return;
+  Matrix3x4 m[n];
+  for (uint32_t j = 0; j < n; ++j) m[j] = palette[i + j < count ? i + j : count - 1];
+  rotationsOfGroup<L>(m, out, i);
+}
+
+// A group's worth of kept rotations, for a last partial group.
+template <class L>
+struct GroupRotations {
+  double w[kGroup<L>], x[kGroup<L>], y[kGroup<L>], z[kGroup<L>];
+};
+
+// blendPalette with the normalised rotations of both palettes kept in
+// records: the same operations on the same values, the rotations read back
+// from memory instead of recomputed.
+template <class L>
+CORVANE_LANES_INLINE void blendRotatedPalette(const Matrix3x4* from, const PaletteRotations& fromRotations,
+                                              const Matrix3x4* to, const PaletteRotations& toRotations, uint32_t count,
+                                              double t, Matrix3x4* out) {
+  constexpr uint32_t n = kGroup<L>;
+  uint32_t i = 0;
+  for (; i + n <= count; i += n) {
+    auto ends = [&, i](auto, auto, int p, QuaternionLanes<L>* a, QuaternionLanes<L>* b) {
+      *a = keptRotation<L>(fromRotations, i, p);
+      *b = keptRotation<L>(toRotations, i, p);
+    };
+    blendGroup<L>(from + i, to + i, t, out + i, ends);
+  }
+  if (i == count) return;
+  Matrix3x4 f[n], g[n], r[n];
+  GroupRotations<L> fr, gr;
+  auto take = [](GroupRotations<L>& group, const PaletteRotations& r, uint32_t j, uint32_t k) {
+    group.w[j] = r.w[k], group.x[j] = r.x[k], group.y[j] = r.y[k], group.z[j] = r.z[k];
+  };
+  for (uint32_t j = 0; j < n; ++j) {
+    const uint32_t k = i + j < count ? i + j : count - 1;
+    f[j] = from[k], g[j] = to[k];
+    take(fr, fromRotations, j, k), take(gr, toRotations, j, k);
+  }
+  auto ends = [&](auto, auto, int p, QuaternionLanes<L>* a, QuaternionLanes<L>* b) {
+    *a = keptRotation<L>(fr, 0, p);
+    *b = keptRotation<L>(gr, 0, p);
+  };
+  blendGroup<L>(f, g, t, r, ends);
   for (uint32_t j = 0; i + j < count; ++j) out[i + j] = r[j];
 }
 

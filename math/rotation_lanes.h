@@ -200,13 +200,12 @@ CORVANE_LANES_INLINE QuaternionLanes<L> fromRotation(typename L::D m00, typename
   return normalize<L>(q);
 }
 
-// rotation_core::slerp; lanes outside the linear branch are finished by the
-// scalar code from the same normalised inputs.
+// rotation_core::slerpNormalized; lanes outside the linear branch are
+// finished by the scalar code from the same inputs.
 template <class L>
-CORVANE_LANES_INLINE QuaternionLanes<L> slerp(const QuaternionLanes<L>& qa, const QuaternionLanes<L>& qb, double t) {
+CORVANE_LANES_INLINE QuaternionLanes<L> slerpNormalized(const QuaternionLanes<L>& a, const QuaternionLanes<L>& bn,
+                                                        double t) {
   typedef typename L::D D;
-  const QuaternionLanes<L> a = normalize<L>(qa);
-  const QuaternionLanes<L> bn = normalize<L>(qb);
   const D d = L::add(L::add(L::add(L::mul(a.w, bn.w), L::mul(a.x, bn.x)), L::mul(a.y, bn.y)), L::mul(a.z, bn.z));
   const D flip = L::less(d, L::splat(0.0));
   const QuaternionLanes<L> b{L::flipSign(bn.w, flip), L::flipSign(bn.x, flip), L::flipSign(bn.y, flip),

@@ -50,6 +50,10 @@ struct SkinnedSample {
   const void* ownerKey;
   const Matrix3x4* palette;  // the host's palette, for its identity
   Matrix3x4* content;        // this call's copy of its first `padded` entries
+  // The rotations of content's first `joints` entries: taken with the hash
+  // (when rigid), or copied from the track when the content is, or becomes,
+  // its current palette.
+  math::PaletteRotations* rotations;
   uint32_t joints;
   uint32_t padded;
   bool firstPerson;
@@ -130,8 +134,18 @@ void copyPalette(Matrix3x4* to, const Matrix3x4* from, uint32_t count) {
   std::memcpy(to, from, size_t{count} * sizeof(Matrix3x4));
 }
 
-// Drops the pair and takes the palette as the new reference (when rigid).
-void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, const Matrix3x4* palette) {
+void copyRotations(math::PaletteRotations* to, const math::PaletteRotations& from, uint32_t count) {
+  const size_t bytes = size_t{count} * sizeof(double);
+  std::memcpy(to->w, from.w, bytes);
+  std::memcpy(to->x, from.x, bytes);
+  std::memcpy(to->y, from.y, bytes);
+  std::memcpy(to->z, from.z, bytes);
+}
+
+// Drops the pair and takes the palette (with its rotations) as the new
+// reference (when rigid).
+void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, const Matrix3x4* palette,
+               const math::PaletteRotations& rotations) {
   track.previousTime = time;
   track.currentTime = time;
   track.hash = hash;
@@ -140,6 +154,8 @@ void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, con
   if (rigid) {
     copyPalette(track.currentPalette, palette, track.padded);
     copyPalette(track.previousPalette, palette, track.padded);
+    copyRotations(&track.currentRotations, rotations, track.joints);
+    copyRotations(&track.previousRotations, rotations, track.joints);
   }
 }
 
@@ -177,10 +193,10 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
   const uint64_t n = track.samples;
   if (n > 0 && t <= track.currentTime + kSampleTimeTolerance) {
     if (t < track.currentTime - kSampleTimeTolerance) {
-      restartAt(track, t, hash, rigid, s.content);
+      restartAt(track, t, hash, rigid, s.content, *s.rotations);
       bump(c.discontinuity);
     } else if (hash != track.hash) {
-      restartAt(track, t, hash, rigid, s.content);
+      restartAt(track, t, hash, rigid, s.content, *s.rotations);
       bump(c.rejectedSameTime);
     }
     return;
@@ -191,6 +207,8 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
   if (rigid && !track.hasReference) {
     copyPalette(track.currentPalette, s.content, s.padded);
     copyPalette(track.previousPalette, s.content, s.padded);
+    copyRotations(&track.currentRotations, *s.rotations, s.joints);
+    copyRotations(&track.previousRotations, *s.rotations, s.joints);
     track.previousTime = t;
     track.currentTime = t;
     track.hasReference = true;
@@ -205,14 +223,16 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
       track.currentTime = t;
       copyPalette(track.previousPalette, track.currentPalette, s.padded);
       copyPalette(track.currentPalette, s.content, s.padded);
+      copyRotations(&track.previousRotations, track.currentRotations, s.joints);
+      copyRotations(&track.currentRotations, *s.rotations, s.joints);
       track.pairReady = true;
       countPair(s);
     } else {
-      restartAt(track, t, hash, rigid, s.content);
+      restartAt(track, t, hash, rigid, s.content, *s.rotations);
       bump(c.discontinuity);
     }
   } else {
-    restartAt(track, t, hash, rigid, s.content);
+    restartAt(track, t, hash, rigid, s.content, *s.rotations);
     if (n > 0) bump(c.discontinuity);
   }
   track.samples += 1;
@@ -284,20 +304,23 @@ bool sameContent(const Matrix3x4* a, const Matrix3x4* b, uint32_t joints) {
 }
 
 // A ready pair as the track holds it, taken out under the lock and blended
-// after it: `from` is the previous palette, the call's copy of the host palette
-// holds the current one (it is that palette, or is overwritten with it).
+// after it: `from` and `fromRotations` are the previous palette's, the call's
+// copy of the host palette and its rotations the current one's (they are that
+// palette's, or are overwritten with it).
 struct PairToBlend {
   uint64_t trackId;
   double alpha;
 };
 
 // What one call does under skeletalTableLock. `hash` is the content hash when
-// `hashKnown`; without it a call that needs the hash returns kNeedsHash, and is
-// made again with it (everything before the decision is idempotent).
+// `hashKnown`, and then a rigid content's rotations are known too; without it
+// a call that needs the hash returns kNeedsHash, and is made again with it
+// (everything before the decision is idempotent).
 enum class TableStep { kRefused, kBlend, kNeedsHash };
 
 TableStep sampleIntoTrack(const uint8_t* record, SkinnedSample& s, const PresentationFrame& frame, bool rigid,
-                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash, Matrix3x4* from, PairToBlend* pair) {
+                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash, Matrix3x4* from,
+                          math::PaletteRotations* fromRotations, PairToBlend* pair) {
   const double sampleTime = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
   ExclusiveGuard guard(skeletalTableLock);
@@ -331,7 +354,12 @@ TableStep sampleIntoTrack(const uint8_t* record, SkinnedSample& s, const Present
     if (!readyPairFactor(track, frame.presentationTime, &alpha)) return TableStep::kRefused;
   }
   copyPalette(from, track.previousPalette, s.joints);
-  if (!sameContent(s.content, track.currentPalette, s.joints)) copyPalette(s.content, track.currentPalette, s.joints);
+  copyRotations(fromRotations, track.previousRotations, s.joints);
+  // Equal bytes have equal rotations: known ones of an equal content are the
+  // current palette's.
+  const bool current = sameContent(s.content, track.currentPalette, s.joints);
+  if (!current) copyPalette(s.content, track.currentPalette, s.joints);
+  if (!current || !hashKnown) copyRotations(s.rotations, track.currentRotations, s.joints);
   pair->trackId = track.id;
   pair->alpha = alpha;
   return TableStep::kBlend;
@@ -357,16 +385,22 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   const bool rigid = firstFailure == s.joints;
   const uint32_t nonRigidIndex = rigid ? kNoNonRigidJoint : firstFailure;
 
-  // The table work under the lock; the blend and its hash after it.
+  math::PaletteRotations rotations;
+  s.rotations = &rotations;
+
+  // The table work under the lock; the rotations and the hash before it, the
+  // blend and its hash after it.
   Matrix3x4 from[kMaxPaletteJoints];
+  math::PaletteRotations fromRotations;
   PairToBlend pair{};
-  TableStep step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, from, &pair);
+  TableStep step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, from, &fromRotations, &pair);
   if (step == TableStep::kNeedsHash) {
     const uint64_t hash = math::hashMatrix3x4Array(s.content, s.joints);
-    step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, from, &pair);
+    if (rigid) math::paletteRotations(s.content, s.joints, s.rotations);
+    step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, from, &fromRotations, &pair);
   }
   if (step != TableStep::kBlend) return false;
-  math::blendRigidPalette(from, s.content, s.joints, pair.alpha, presentationPalette);
+  math::blendRotatedPalette(from, fromRotations, s.content, rotations, s.joints, pair.alpha, presentationPalette);
   copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
   fillUpload(pair.trackId, s, record, serial, math::digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha,
              upload);

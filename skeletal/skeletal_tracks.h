@@ -10,6 +10,7 @@
 
 #include "camera/frame_state.h"
 #include "math/blend.h"
+#include "math/palette_blend.h"
 #include "math/types.h"
 #include "platform/locks.h"
 
@@ -67,6 +68,11 @@ struct SkeletalTrack : SkinnedHistory {
   uint64_t lastUploadHash;
   Matrix3x4 previousPalette[math::kMaxPaletteJoints];
   Matrix3x4 currentPalette[math::kMaxPaletteJoints];
+  // The rotations (paletteRotations) of the first `joints` entries of each
+  // palette, written with it: those of exactly these palettes whenever
+  // hasReference is set.
+  math::PaletteRotations previousRotations;
+  math::PaletteRotations currentRotations;
 };
 
 // Keyed by (model, asset).
