@@ -71,9 +71,12 @@ void copyRecord(uint8_t* recordCopy, const uint8_t* record, uint64_t length) {
 // Starts bringing in the record's lines every call reads (its class, world
 // matrices, depth and owner) while its probe runs: a prefetch never faults,
 // whatever the address holds.
+// The addresses are worked out as integers: the record may be null or near
+// the top of the address space.
 void prefetchRecord(const uint8_t* record) {
+  const uintptr_t base = reinterpret_cast<uintptr_t>(record);
   for (uint64_t offset : {uint64_t{0}, uint64_t{64}, uint64_t{128}, kModelDepthValueOffset, kModelOwnerOffset}) {
-    _mm_prefetch(reinterpret_cast<const char*>(record + offset), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(base + offset), _MM_HINT_T0);
   }
 }
 
