@@ -144,6 +144,23 @@ bool relativePair(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b, Matri
   return math::relativeTransformsOf(a, *inverseA, b, *inverseB, forward, backward);
 }
 
+// A sample time that breaks a track whose latest sample is at `latest`:
+// earlier than it, or too long after it.
+bool breaksTrack(double latest, double t) { return latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap; }
+
+// A sample time later than the track's latest, not the same one again.
+bool isLater(double latest, double t) { return t > latest + kSampleTimeTolerance; }
+
+// Two samples this far apart make a pair to interpolate.
+bool usableSpan(double dt) { return !(dt <= kSampleTimeTolerance || dt > kMaxSampleGap); }
+
+// The blend factor of a frame presented at `presentationTime` between samples
+// at p and q, extrapolating at most kMaxExtrapolation past q.
+double blendFactor(double p, double q, double presentationTime) {
+  const double target = std::fmin(presentationTime, q + kMaxExtrapolation);
+  return (std::fmax(target, p) - p) / (q - p);
+}
+
 // Seeds a track's first sample; identity fields, id and statistics stay.
 void seedSample(WorldTrack* track, double sampleTime, const Matrix4x4& matrix, bool mirrored, uint64_t serial) {
   track->currentSampleTime = sampleTime;
@@ -361,12 +378,12 @@ bool sample(FactsMemo& memo, WorldTrack* track, const uint8_t* record, const Mod
   }
   track->lastSeenSerial = serial;
   const double latest = track->currentSampleTime;
-  if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) {
+  if (breaksTrack(latest, t)) {
     bump(c.rejectedDiscontinuity);
     reseed(track, t, model.current, mirrored, serial);
     return false;
   }
-  if (t > latest + kSampleTimeTolerance) {
+  if (isLater(latest, t)) {
     advanceSamples(memo, track, model.current, t, mirrored, serial);
   } else if (sampleDiffers(memo, track, track->currentMatrix, model.current)) {
     // Moved without a new sample time: nothing to interpolate between.
@@ -386,7 +403,7 @@ bool checkPair(FactsMemo& memo, WorldTrack* track, ScaledRigid* from, ScaledRigi
   *from = memo.of(track->previousMatrix).decomposed;
   *to = memo.of(track->currentMatrix).decomposed;
   const bool parity = from->ok && to->ok && from->mirrored != to->mirrored;
-  if (!track->pairValid || dt <= kSampleTimeTolerance || dt > kMaxSampleGap || !from->ok || !to->ok || parity) {
+  if (!track->pairValid || !usableSpan(dt) || !from->ok || !to->ok || parity) {
     if (parity) bump(c.rejectedReflectionParity);
     return dropPair(track);
   }
@@ -414,10 +431,7 @@ bool interpolate(FactsMemo& memo, WorldTrack* track, const ScaledRigid& from, co
     *presented = track->presentedCurrent;
     return true;
   }
-  const double p = track->previousSampleTime;
-  const double q = track->currentSampleTime;
-  const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
-  const double alpha = (std::fmax(target, p) - p) / (q - p);
+  const double alpha = blendFactor(track->previousSampleTime, track->currentSampleTime, frame.presentationTime);
   if (!interpolateOnTrack(memo, track, from, to, alpha, presented)) {
     bump(counters.world.rejectedReflectionParity);
     return dropPair(track);
@@ -486,14 +500,13 @@ bool steadyVisit(WorldTrack* track, const ModelSample& model, const Presentation
   const double t = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
   const double latest = track->currentSampleTime;
-  if (latest - kSampleTimeTolerance > t || t - latest > kMaxSampleGap) return false;
-  const bool newSample = t > latest + kSampleTimeTolerance;
+  if (breaksTrack(latest, t)) return false;
+  const bool newSample = isLater(latest, t);
   const double p = newSample ? latest : track->previousSampleTime;
   const double q = newSample ? t : latest;
-  if (!(q - p > kSampleTimeTolerance) || q - p > kMaxSampleGap) return false;
+  if (!usableSpan(q - p)) return false;
   if (track->preparedSerial != serial) {
-    const double target = std::fmin(frame.presentationTime, q + kMaxExtrapolation);
-    const double alpha = (std::fmax(target, p) - p) / (q - p);
+    const double alpha = blendFactor(p, q, frame.presentationTime);
     if (!math::isFiniteDouble(alpha) || std::signbit(alpha)) return false;
   }
   WorldCounters& c = counters.world;
