@@ -400,7 +400,10 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
     step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, from, &fromRotations, &pair);
   }
   if (step != TableStep::kBlend) return false;
-  math::blendRotatedPalette(from, fromRotations, s.content, rotations, s.joints, pair.alpha, presentationPalette);
+  math::PaletteTranslations fromTranslations;
+  math::paletteTranslations(from, s.joints, &fromTranslations);
+  math::blendRotatedPalette(fromTranslations, fromRotations, s.content, rotations, s.joints, pair.alpha,
+                            presentationPalette);
   copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
   fillUpload(pair.trackId, s, record, serial, math::digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha,
              upload);
