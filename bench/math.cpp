@@ -124,16 +124,19 @@ BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPalette)
     ->Args({256, 500});
 BENCHMARK_TEMPLATE(BM_paletteKernel, blendRigidPaletteSse2)->Name("BM_blendRigidPaletteSse2")->Args({256, 10});
 
-// The blend from kept rotations (taken once, outside the loop), and taking them.
+// The blend from kept rotations and translations (taken once, outside the
+// loop), and taking the rotations.
 void BM_blendRotatedPalette(benchmark::State& state) {
   const uint32_t joints = uint32_t(state.range(0));
   std::vector<Matrix3x4> from, to, out(joints);
   palettes(joints, double(state.range(1)) / 1000, &from, &to);
   static PaletteRotations fromRotations, toRotations;
+  static PaletteTranslations fromTranslations;
+  paletteTranslations(from.data(), joints, &fromTranslations);
   paletteRotations(from.data(), joints, &fromRotations);
   paletteRotations(to.data(), joints, &toRotations);
   for (auto _ : state) {
-    blendRotatedPalette(from.data(), fromRotations, to.data(), toRotations, joints, 0.4, out.data());
+    blendRotatedPalette(fromTranslations, fromRotations, to.data(), toRotations, joints, 0.4, out.data());
     benchmark::ClobberMemory();
   }
 }

@@ -93,10 +93,11 @@ void paletteRotationsSse2(const Matrix3x4* palette, uint32_t count, PaletteRotat
   palette_lanes::paletteRotations<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(palette, count, out);
 }
 
-void blendRotatedPaletteSse2(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
-                             const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out) {
-  palette_lanes::blendRotatedPalette<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(from, fromRotations, to,
-                                                                                       toRotations, count, t, out);
+void blendRotatedPaletteSse2(const PaletteTranslations& fromTranslations, const PaletteRotations& fromRotations,
+                             const Matrix3x4* to, const PaletteRotations& toRotations, uint32_t count, double t,
+                             Matrix3x4* out) {
+  palette_lanes::blendRotatedPalette<rotation_lanes::Twice<rotation_lanes::Sse2Lanes>>(fromTranslations, fromRotations,
+                                                                                       to, toRotations, count, t, out);
 }
 
 bool palettesAreRigidSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {
@@ -121,10 +122,17 @@ void paletteRotations(const Matrix3x4* palette, uint32_t count, PaletteRotations
   else paletteRotationsSse2(palette, count, out);
 }
 
-void blendRotatedPalette(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
-                         const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out) {
-  if (avxPaletteBlendAvailable()) blendRotatedPaletteAvx(from, fromRotations, to, toRotations, count, t, out);
-  else blendRotatedPaletteSse2(from, fromRotations, to, toRotations, count, t, out);
+void paletteTranslations(const Matrix3x4* palette, uint32_t count, PaletteTranslations* out) {
+  for (uint32_t j = 0; j < count; ++j)
+    for (int row = 0; row < 3; ++row) out->axis[row][j] = palette[j].m[4 * row + 3];
+}
+
+void blendRotatedPalette(const PaletteTranslations& fromTranslations, const PaletteRotations& fromRotations,
+                         const Matrix3x4* to, const PaletteRotations& toRotations, uint32_t count, double t,
+                         Matrix3x4* out) {
+  if (avxPaletteBlendAvailable())
+    blendRotatedPaletteAvx(fromTranslations, fromRotations, to, toRotations, count, t, out);
+  else blendRotatedPaletteSse2(fromTranslations, fromRotations, to, toRotations, count, t, out);
 }
 
 bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {

@@ -26,10 +26,22 @@ struct PaletteRotations {
 // The rotations of palette[0] to palette[count - 1], 1 <= count <= 256 (the
 // entries after them up to the end of their group of eight may be written too).
 void paletteRotations(const Matrix3x4* palette, uint32_t count, PaletteRotations* out);
-// blendRigidPalette of two palettes whose rotations paletteRotations gave:
-// the same preconditions and the same results bit for bit; out may be from or to.
-void blendRotatedPalette(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
-                         const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out);
+
+// The translations (elements 3, 7 and 11) of each joint, one array per axis:
+// all the blend reads of a palette besides its rotations. A plain record.
+struct PaletteTranslations {
+  float axis[3][kPaletteRotationSlots];
+};
+// The translations of palette[0] to palette[count - 1], 1 <= count <= 256.
+void paletteTranslations(const Matrix3x4* palette, uint32_t count, PaletteTranslations* out);
+
+// blendRigidPalette from a palette given by the translations and rotations of
+// its joints (paletteTranslations, paletteRotations) to one whose rotations
+// paletteRotations gave: the same preconditions and the same results bit for
+// bit; out may be to.
+void blendRotatedPalette(const PaletteTranslations& fromTranslations, const PaletteRotations& fromRotations,
+                         const Matrix3x4* to, const PaletteRotations& toRotations, uint32_t count, double t,
+                         Matrix3x4* out);
 
 // The kernels behind blendRigidPalette, paletteRotations and
 // blendRotatedPalette, each with the same results; the AVX ones may be called
@@ -38,10 +50,12 @@ void blendRigidPaletteSse2(const Matrix3x4* from, const Matrix3x4* to, uint32_t 
 void blendRigidPaletteAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
 void paletteRotationsSse2(const Matrix3x4* palette, uint32_t count, PaletteRotations* out);
 void paletteRotationsAvx(const Matrix3x4* palette, uint32_t count, PaletteRotations* out);
-void blendRotatedPaletteSse2(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
-                             const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out);
-void blendRotatedPaletteAvx(const Matrix3x4* from, const PaletteRotations& fromRotations, const Matrix3x4* to,
-                            const PaletteRotations& toRotations, uint32_t count, double t, Matrix3x4* out);
+void blendRotatedPaletteSse2(const PaletteTranslations& fromTranslations, const PaletteRotations& fromRotations,
+                             const Matrix3x4* to, const PaletteRotations& toRotations, uint32_t count, double t,
+                             Matrix3x4* out);
+void blendRotatedPaletteAvx(const PaletteTranslations& fromTranslations, const PaletteRotations& fromRotations,
+                            const Matrix3x4* to, const PaletteRotations& toRotations, uint32_t count, double t,
+                            Matrix3x4* out);
 bool avxPaletteBlendAvailable();
 // The kernels behind multiplyMatrix4x4, the same bit for bit; the AVX one on
 // the same condition.

@@ -35,11 +35,12 @@ __attribute__((target("avx"))) void paletteRotationsAvx(const Matrix3x4* palette
   palette_lanes::paletteRotations<rotation_lanes::Twice<rotation_lanes::AvxLanes>>(palette, count, out);
 }
 
-__attribute__((target("avx"))) void blendRotatedPaletteAvx(const Matrix3x4* from, const PaletteRotations& fromRotations,
-                                                           const Matrix3x4* to, const PaletteRotations& toRotations,
-                                                           uint32_t count, double t, Matrix3x4* out) {
-  palette_lanes::blendRotatedPalette<rotation_lanes::Twice<rotation_lanes::AvxLanes>>(from, fromRotations, to,
-                                                                                      toRotations, count, t, out);
+__attribute__((target("avx"))) void blendRotatedPaletteAvx(const PaletteTranslations& fromTranslations,
+                                                           const PaletteRotations& fromRotations, const Matrix3x4* to,
+                                                           const PaletteRotations& toRotations, uint32_t count,
+                                                           double t, Matrix3x4* out) {
+  palette_lanes::blendRotatedPalette<rotation_lanes::Twice<rotation_lanes::AvxLanes>>(fromTranslations, fromRotations,
+                                                                                      to, toRotations, count, t, out);
 }
 
 __attribute__((target("avx"))) bool palettesAreRigidAvx(const Matrix3x4* from, const Matrix3x4* to, uint32_t count) {

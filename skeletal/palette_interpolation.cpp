@@ -134,6 +134,10 @@ void copyPalette(Matrix3x4* to, const Matrix3x4* from, uint32_t count) {
   std::memcpy(to, from, size_t{count} * sizeof(Matrix3x4));
 }
 
+void copyTranslations(math::PaletteTranslations* to, const math::PaletteTranslations& from, uint32_t count) {
+  for (int row = 0; row < 3; ++row) std::memcpy(to->axis[row], from.axis[row], size_t{count} * sizeof(float));
+}
+
 void copyRotations(math::PaletteRotations* to, const math::PaletteRotations& from, uint32_t count) {
   const size_t bytes = size_t{count} * sizeof(double);
   std::memcpy(to->w, from.w, bytes);
@@ -153,7 +157,7 @@ void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, con
   track.hasReference = rigid;
   if (rigid) {
     copyPalette(track.currentPalette, palette, track.padded);
-    copyPalette(track.previousPalette, palette, track.padded);
+    math::paletteTranslations(palette, track.joints, &track.previousTranslations);
     copyRotations(&track.currentRotations, rotations, track.joints);
     copyRotations(&track.previousRotations, rotations, track.joints);
   }
@@ -206,7 +210,7 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
   const double gap = t - track.currentTime;
   if (rigid && !track.hasReference) {
     copyPalette(track.currentPalette, s.content, s.padded);
-    copyPalette(track.previousPalette, s.content, s.padded);
+    math::paletteTranslations(s.content, s.joints, &track.previousTranslations);
     copyRotations(&track.currentRotations, *s.rotations, s.joints);
     copyRotations(&track.previousRotations, *s.rotations, s.joints);
     track.previousTime = t;
@@ -221,7 +225,7 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
     } else if (continuous(track.currentPalette, s.content, s.joints)) {
       track.previousTime = track.currentTime;
       track.currentTime = t;
-      copyPalette(track.previousPalette, track.currentPalette, s.padded);
+      math::paletteTranslations(track.currentPalette, s.joints, &track.previousTranslations);
       copyPalette(track.currentPalette, s.content, s.padded);
       copyRotations(&track.previousRotations, track.currentRotations, s.joints);
       copyRotations(&track.currentRotations, *s.rotations, s.joints);
@@ -304,7 +308,7 @@ bool sameContent(const Matrix3x4* a, const Matrix3x4* b, uint32_t joints) {
 }
 
 // A ready pair as the track holds it, taken out under the lock and blended
-// after it: `from` and `fromRotations` are the previous palette's, the call's
+// after it: `fromTranslations` and `fromRotations` are the previous palette's, the call's
 // copy of the host palette and its rotations the current one's (they are that
 // palette's, or are overwritten with it).
 struct PairToBlend {
@@ -319,8 +323,9 @@ struct PairToBlend {
 enum class TableStep { kRefused, kBlend, kNeedsHash };
 
 TableStep sampleIntoTrack(const uint8_t* record, SkinnedSample& s, const PresentationFrame& frame, bool rigid,
-                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash, Matrix3x4* from,
-                          math::PaletteRotations* fromRotations, PairToBlend* pair) {
+                          uint32_t nonRigidIndex, bool hashKnown, uint64_t hash,
+                          math::PaletteTranslations* fromTranslations, math::PaletteRotations* fromRotations,
+                          PairToBlend* pair) {
   const double sampleTime = frame.sampleTime;
   const uint64_t serial = frame.presentationSerial;
   ExclusiveGuard guard(skeletalTableLock);
@@ -353,7 +358,7 @@ TableStep sampleIntoTrack(const uint8_t* record, SkinnedSample& s, const Present
     if (!rigid || !track.pairReady || (track.uploaded && track.lastUploadSerial == serial)) return TableStep::kRefused;
     if (!readyPairFactor(track, frame.presentationTime, &alpha)) return TableStep::kRefused;
   }
-  copyPalette(from, track.previousPalette, s.joints);
+  copyTranslations(fromTranslations, track.previousTranslations, s.joints);
   copyRotations(fromRotations, track.previousRotations, s.joints);
   // Equal bytes have equal rotations: known ones of an equal content are the
   // current palette's.
@@ -390,17 +395,20 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
 
   // The table work under the lock; the rotations and the hash before it, the
   // blend and its hash after it.
-  Matrix3x4 from[kMaxPaletteJoints];
+  math::PaletteTranslations fromTranslations;
   math::PaletteRotations fromRotations;
   PairToBlend pair{};
-  TableStep step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, from, &fromRotations, &pair);
+  TableStep step =
+      sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, &fromTranslations, &fromRotations, &pair);
   if (step == TableStep::kNeedsHash) {
     const uint64_t hash = math::hashMatrix3x4Array(s.content, s.joints);
     if (rigid) math::paletteRotations(s.content, s.joints, s.rotations);
-    step = sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, from, &fromRotations, &pair);
+    step =
+        sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, &fromTranslations, &fromRotations, &pair);
   }
   if (step != TableStep::kBlend) return false;
-  math::blendRotatedPalette(from, fromRotations, s.content, rotations, s.joints, pair.alpha, presentationPalette);
+  math::blendRotatedPalette(fromTranslations, fromRotations, s.content, rotations, s.joints, pair.alpha,
+                            presentationPalette);
   copyPalette(presentationPalette + s.joints, s.content + s.joints, s.padded - s.joints);
   fillUpload(pair.trackId, s, record, serial, math::digestMatrix3x4Array(presentationPalette, s.joints), pair.alpha,
              upload);

@@ -1,8 +1,8 @@
 // The skeletal track tables: per skinned model the last two rigid palettes the
-// host uploaded, with their sample times; and a small table that only observes
-// skinned models whose owner is unreadable. Fixed tables in static storage, open
-// addressing with bounded probes, no allocation, no deletion. Every operation
-// here except recordOwnerlessSample expects skeletalTableLock held exclusively.
+// host uploaded (of the earlier one what the blend reads), with their sample times; and a small table that only
+// observes skinned models whose owner is unreadable. Fixed tables in static storage, open addressing with bounded
+// probes, no allocation, no deletion. Every operation here except recordOwnerlessSample expects skeletalTableLock held
+// exclusively.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -66,11 +66,12 @@ struct SkeletalTrack : SkinnedHistory {
   bool uploaded;
   uint64_t lastUploadSerial;
   uint64_t lastUploadHash;
-  Matrix3x4 previousPalette[math::kMaxPaletteJoints];
   Matrix3x4 currentPalette[math::kMaxPaletteJoints];
-  // The rotations (paletteRotations) of the first `joints` entries of each
-  // palette, written with it: those of exactly these palettes whenever
-  // hasReference is set.
+  // Of the previous palette only what the blend reads of it: the translations
+  // (paletteTranslations) and rotations (paletteRotations) of its first
+  // `joints` entries. The current palette's rotations are written with it.
+  // Whenever hasReference is set, these are those of exactly these palettes.
+  math::PaletteTranslations previousTranslations;
   math::PaletteRotations previousRotations;
   math::PaletteRotations currentRotations;
 };

@@ -285,18 +285,20 @@ Matrix3x4 composedScalarBlend(const Matrix3x4& f, const Matrix3x4& g, double t) 
   return out;
 }
 
-// The blend of two palettes from their kept rotations, each the composed
-// scalar quaternion normalised again bit for bit.
+// The blend of two palettes from their kept rotations (each the composed
+// scalar quaternion normalised again bit for bit) and the first one's translations.
 template <auto rotations, auto blend>
 void blendKept(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out) {
   static PaletteRotations fromRotations, toRotations;
+  static PaletteTranslations fromTranslations;
   rotations(from, count, &fromRotations), rotations(to, count, &toRotations);
+  paletteTranslations(from, count, &fromTranslations);
   for (uint32_t j = 0; j < count; ++j) {
     const Quaternion q = normalizeQuaternion(quaternionFromMatrix3x4(from[j]));
     const Quaternion kept{fromRotations.w[j], fromRotations.x[j], fromRotations.y[j], fromRotations.z[j]};
     EXPECT_EQ(std::memcmp(&q, &kept, sizeof q), 0) << count << ":" << j;
   }
-  blend(from, fromRotations, to, toRotations, count, t, out);
+  blend(fromTranslations, fromRotations, to, toRotations, count, t, out);
 }
 
 // Every kernel behind the palette blend (the AVX ones where this processor has
