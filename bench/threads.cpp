@@ -104,7 +104,9 @@ extern "C" int pthread_rwlock_tryrdlock(pthread_rwlock_t* lock) noexcept {
   return timedAcquire(realTryRdlock, lock, false, true);
 }
 extern "C" int pthread_rwlock_unlock(pthread_rwlock_t* lock) noexcept {
-  if (lockTimes.held == lock) {  // the hooks never nest their locks
+  // One exclusive hold is timed at a time: a visit holds one lock, and the
+  // rare hold of a whole table (every part, in order) times as its last part.
+  if (lockTimes.held == lock) {
     lockTimes.heldNs += nowNs() - lockTimes.heldSince;
     lockTimes.held = nullptr;
   }
