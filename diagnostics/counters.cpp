@@ -4,5 +4,6 @@ namespace corvane::diagnostics {
 
 Counters counters{};
 Counters counterShards[kCounterShards - 1]{};
+std::atomic<uintptr_t> shardOwners[kCounterShards]{};
 
 }  // namespace corvane::diagnostics

@@ -1,11 +1,13 @@
 // Process-wide cumulative event counts, named by their keys in the report lines.
-// Only ever increased by one with an atomic increment; never reset.
+// Only ever increased by one; never reset.
 //
 // The renderer threads count the same events thousands of times a frame, so
-// every counter is kept in kCounterShards copies: a thread adds to the copy its
-// thread key selects (threads that share one still count exactly, with the
-// same atomic increment), and a reader adds the copies up. `counters` is the
-// first copy and names every counter; the others lie in counterShards.
+// every counter is kept in kCounterShards copies, and a reader adds the copies
+// up. Copies 1 to kCounterShards - 1 each belong to the first thread whose key
+// selects it: only that thread writes it, so it adds with an atomic load and
+// store and no locked instruction. Every other thread adds to copy 0 with an
+// atomic increment. `counters` is copy 0 and names every counter; the others
+// lie in counterShards.
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -14,8 +16,6 @@
 #include "platform/thread_key.h"
 
 namespace corvane::diagnostics {
-
-using os::threadPart;
 
 using Counter = std::atomic<uint64_t>;
 
@@ -73,11 +73,26 @@ inline Counter* copyIn(const Counter& counter, size_t shard) {
   if (shard == 0 || offset >= sizeof(Counters)) return const_cast<Counter*>(&counter);
   return reinterpret_cast<Counter*>(reinterpret_cast<uintptr_t>(&counterShards[shard - 1]) + offset);
 }
-inline size_t shardOfThisThread() { return threadPart(kCounterShards); }
 }  // namespace counter_shards
 
+// The thread whose key owns each copy (0: none yet; copy 0 is never owned). A
+// copy is never given back: a thread that ends keeps it, and a later thread
+// given the same key (the address of a block the system reuses) takes it over,
+// which is safe because two running threads never share a key.
+extern std::atomic<uintptr_t> shardOwners[kCounterShards];
+
 inline void bump(Counter& counter) {
-  counter_shards::copyIn(counter, counter_shards::shardOfThisThread())->fetch_add(1, std::memory_order_relaxed);
+  const uintptr_t key = os::currentThreadKey();
+  const size_t shard = os::threadPartOf(key, kCounterShards);
+  Counter* copy = counter_shards::copyIn(counter, shard);
+  if (shard != 0 && copy != &counter) {
+    uintptr_t owner = shardOwners[shard].load(std::memory_order_relaxed);
+    if (owner == key || (owner == 0 && shardOwners[shard].compare_exchange_strong(owner, key))) {
+      copy->store(copy->load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+      return;
+    }
+  }
+  counter.fetch_add(1, std::memory_order_relaxed);
 }
 inline uint64_t read(const Counter& counter) {
   uint64_t sum = 0;

@@ -24,10 +24,11 @@ inline uintptr_t currentThreadKey() {
 }
 #endif
 
-// One of `parts` (a power of two, at most 64) for the calling thread, the same on every
-// call; thread keys are page-aligned addresses, so the page number is mixed.
-inline size_t threadPart(size_t parts) {
-  return static_cast<size_t>(((currentThreadKey() >> 12) * 0x9E3779B97F4A7C15ull) >> 58) & (parts - 1);
+// One of `parts` (a power of two, at most 64) for the thread whose key is
+// `key`, the same on every call; thread keys are page-aligned addresses, so
+// the page number is mixed.
+inline size_t threadPartOf(uintptr_t key, size_t parts) {
+  return static_cast<size_t>(((key >> 12) * 0x9E3779B97F4A7C15ull) >> 58) & (parts - 1);
 }
 
 }  // namespace corvane::os

@@ -1,12 +1,15 @@
 // The report schedule claimed from several threads at once: one report per due
-// serial.
+// serial; and the counters the reports read, counted by more threads than they
+// have copies.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "diagnostics/counters.h"
 #include "diagnostics/report_schedule.h"
+#include "platform/thread_key.h"
 
 using namespace corvane::diagnostics;
 
@@ -26,6 +29,38 @@ TEST(ReportScheduleConcurrency, EachDueSerialIsClaimedExactlyOnce) {
   // Serials 600, 1800, ..., 11400 whichever thread got there first.
   EXPECT_EQ(claims.load(), 10);
   EXPECT_EQ(next.load(), 12600u);
+}
+
+// A thread counts in the copy its key selects once it owns it, in copy 0 while
+// another key does; more threads than copies count every increment once.
+TEST(CountersConcurrency, EveryIncrementIsCountedOnceWhateverCopyItLandsIn) {
+  Counter& shared = counters.world.candidates;
+  for (bool checked = false; !checked;)
+    std::thread([&] {
+      const uintptr_t key = corvane::os::currentThreadKey();
+      const size_t part = corvane::os::threadPartOf(key, kCounterShards);
+      if (part == 0) return;
+      const uint64_t inShared = shared.load(), inOwn = counter_shards::copyIn(shared, part)->load();
+      shardOwners[part].store(key + 1);
+      bump(shared);
+      shardOwners[part].store(0);
+      bump(shared);
+      EXPECT_EQ(shared.load(), inShared + 1);
+      EXPECT_EQ(counter_shards::copyIn(shared, part)->load(), inOwn + 1);
+      EXPECT_EQ(shardOwners[part].load(), key);
+      checked = true;
+    }).join();
+  const uint64_t before = read(shared);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 24; ++t)
+    threads.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < 20000; ++i) bump(shared);
+    });
+  go.store(true);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(read(shared) - before, 24u * 20000u);
 }
 
 }  // namespace
