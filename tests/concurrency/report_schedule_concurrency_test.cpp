@@ -35,11 +35,16 @@ TEST(ReportScheduleConcurrency, EachDueSerialIsClaimedExactlyOnce) {
 // another key does; more threads than copies count every increment once.
 TEST(CountersConcurrency, EveryIncrementIsCountedOnceWhateverCopyItLandsIn) {
   Counter& shared = counters.world.candidates;
-  for (bool checked = false; !checked;)
-    std::thread([&] {
+  // Threads are joined only at the end: a joined thread's stack, and with it
+  // its key, is handed to the next thread started.
+  bool checked = false;
+  std::atomic<size_t> finished{0};
+  std::vector<std::thread> tried;
+  while (!checked && tried.size() < 64) {
+    tried.emplace_back([&] {
       const uintptr_t key = corvane::os::currentThreadKey();
       const size_t part = corvane::os::threadPartOf(key, kCounterShards);
-      if (part == 0) return;
+      if (part == 0) return void(finished.fetch_add(1));
       const uint64_t inShared = shared.load(), inOwn = counter_shards::copyIn(shared, part)->load();
       shardOwners[part].store(key + 1);
       bump(shared);
@@ -49,7 +54,12 @@ TEST(CountersConcurrency, EveryIncrementIsCountedOnceWhateverCopyItLandsIn) {
       EXPECT_EQ(counter_shards::copyIn(shared, part)->load(), inOwn + 1);
       EXPECT_EQ(shardOwners[part].load(), key);
       checked = true;
-    }).join();
+      finished.fetch_add(1);
+    });
+    while (finished.load() < tried.size()) std::this_thread::yield();
+  }
+  for (std::thread& t : tried) t.join();
+  ASSERT_TRUE(checked);
   const uint64_t before = read(shared);
   std::atomic<bool> go{false};
   std::vector<std::thread> threads;
