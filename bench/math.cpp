@@ -153,16 +153,6 @@ void BM_paletteRotations(benchmark::State& state) {
 }
 BENCHMARK(BM_paletteRotations);
 
-void BM_hashMatrix3x4Array(benchmark::State& state) {
-  std::vector<Matrix3x4> from, to;
-  palettes(256, 0.01, &from, &to);
-  for (auto _ : state) benchmark::DoNotOptimize(hashMatrix3x4Array(from.data(), 256));
-  state.SetBytesProcessed(int64_t(state.iterations()) * 256 * 48);
-  state.counters["ns/joint"] =
-      benchmark::Counter(256, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-BENCHMARK(BM_hashMatrix3x4Array);
-
 void BM_digestMatrix3x4Array(benchmark::State& state) {
   std::vector<Matrix3x4> from, to;
   palettes(256, 0.01, &from, &to);

@@ -31,11 +31,6 @@ uint64_t fnv1a64(const void* data, size_t length, uint64_t start) {
   return h;
 }
 
-uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count) {
-  if (array == nullptr || count == 0) return kFnvStart;
-  return fnv1a64(array, static_cast<size_t>(count) * sizeof(Matrix3x4));
-}
-
 namespace {
 
 constexpr uint64_t kDigestMultiplier = 0x9E3779B97F4A7C15ull;  // odd: multiplying is a bijection

@@ -1,4 +1,4 @@
-// The two blends, the palette hash and the start-up self-test.
+// The two blends, the palette digest and the start-up self-test.
 #pragma once
 #include <cstdint>
 
@@ -20,10 +20,11 @@ bool interpolateMatrix4x4(const Matrix4x4& from, const Matrix4x4& to, double t, 
 bool interpolateScaledRigid(const ScaledRigid& from, const ScaledRigid& to, double t, Matrix4x4* out);
 // Validates every pair before writing anything; `out` may alias `from` or `to`.
 bool interpolateMatrix3x4Array(const Matrix3x4* from, const Matrix3x4* to, uint32_t count, double t, Matrix3x4* out);
-uint64_t hashMatrix3x4Array(const Matrix3x4* array, uint32_t count);
-// A 64-bit digest of the array's bytes for equality tests only (the palette a
-// substituted upload handed over against the one before it): six independent
-// lanes, one per 8-byte word of an entry, so it costs a fraction of the byte-serial FNV-1a.
+// A 64-bit digest of the array's bytes for equality tests only (a sampled
+// palette against the track's last one, the palette a substituted upload handed
+// over against the one before it): six independent lanes, one per 8-byte word
+// of an entry, so it costs a tenth of a byte-serial FNV-1a. It reads raw bit
+// patterns: 0.0 and -0.0 differ.
 // Every step is a bijection of its lane, so a change confined to one word
 // always changes the digest; an empty array gives kFnvStart.
 uint64_t digestMatrix3x4Array(const Matrix3x4* array, uint32_t count);

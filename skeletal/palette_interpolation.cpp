@@ -401,7 +401,7 @@ bool preparePalette(const uint8_t* record, Matrix3x4* presentationPalette, Palet
   TableStep step =
       sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, false, 0, &fromTranslations, &fromRotations, &pair);
   if (step == TableStep::kNeedsHash) {
-    const uint64_t hash = math::hashMatrix3x4Array(s.content, s.joints);
+    const uint64_t hash = math::digestMatrix3x4Array(s.content, s.joints);
     if (rigid) math::paletteRotations(s.content, s.joints, s.rotations);
     step =
         sampleIntoTrack(record, s, frame, rigid, nonRigidIndex, true, hash, &fromTranslations, &fromRotations, &pair);

@@ -127,7 +127,7 @@ void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4
   track->joints = joints;
   if (track->samples > 0 && track->sampleTime + kSampleTimeTolerance >= frame.sampleTime) return;
 
-  const uint64_t hash = math::hashMatrix3x4Array(palette, joints);
+  const uint64_t hash = math::digestMatrix3x4Array(palette, joints);
   uint32_t firstNonRigid = kNoNonRigidJoint;
   for (uint32_t j = 0; j < joints; ++j) {
     if (!math::isRigidMatrix3x4(palette[j])) {

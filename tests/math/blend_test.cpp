@@ -40,9 +40,9 @@ std::vector<Matrix3x4> palette(ref::Random& random, const std::vector<ref::Mat3>
 }
 
 TEST(Hash, EmptyKnownVectorsAndEverySingleByte) {
-  EXPECT_EQ(hashMatrix3x4Array(nullptr, 0), 0x14650FB0739D0383ull);
+  EXPECT_EQ(digestMatrix3x4Array(nullptr, 0), 0x14650FB0739D0383ull);
   Matrix3x4 one{};
-  EXPECT_EQ(hashMatrix3x4Array(&one, 0), 0x14650FB0739D0383ull);
+  EXPECT_EQ(digestMatrix3x4Array(&one, 0), 0x14650FB0739D0383ull);
   Matrix4x4 identity{};
   identity.m[0] = identity.m[5] = identity.m[10] = identity.m[15] = 1.0f;
   EXPECT_EQ(contentKey(identity), 0x0919A11C38E51FE3ull);
@@ -52,8 +52,7 @@ TEST(Hash, EmptyKnownVectorsAndEverySingleByte) {
   std::vector<Matrix3x4> p(37);
   for (Matrix3x4& m : p)
     for (float& v : m.m) v = float(random.uniform(-3, 3));
-  const uint64_t h = hashMatrix3x4Array(p.data(), uint32_t(p.size()));
-  EXPECT_EQ(h, referenceFnv(p.data(), p.size() * sizeof(Matrix3x4)));
+  EXPECT_EQ(fnv1a64(p.data(), p.size() * sizeof(Matrix3x4)), referenceFnv(p.data(), p.size() * sizeof(Matrix3x4)));
   // Lengths that are not a multiple of the word size.
   for (size_t n : {1u, 7u, 9u, 15u, 63u})
     EXPECT_EQ(fnv1a64(p.data(), n, 5), [&] {
@@ -67,7 +66,6 @@ TEST(Hash, EmptyKnownVectorsAndEverySingleByte) {
   unsigned char* bytes = reinterpret_cast<unsigned char*>(p.data());
   for (size_t i = 0; i < p.size() * sizeof(Matrix3x4); ++i) {
     bytes[i] ^= 0x01;
-    EXPECT_NE(hashMatrix3x4Array(p.data(), uint32_t(p.size())), h) << i;
     EXPECT_NE(digestMatrix3x4Array(p.data(), uint32_t(p.size())), d) << i;
     bytes[i] ^= 0x01;
     // Two sign flips in one lane of the digest (one entry apart) must not cancel.
@@ -81,7 +79,7 @@ TEST(Hash, EmptyKnownVectorsAndEverySingleByte) {
   }
   Matrix3x4 negZero{};
   negZero.m[4] = -0.0f;
-  EXPECT_NE(hashMatrix3x4Array(&negZero, 1), hashMatrix3x4Array(&one, 1));
+  EXPECT_NE(digestMatrix3x4Array(&negZero, 1), digestMatrix3x4Array(&one, 1));
 }
 
 TEST(InterpolateMatrix4x4, RandomPairsAgainstReference) {

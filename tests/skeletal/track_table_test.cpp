@@ -112,7 +112,7 @@ TEST_F(TrackTableTest, OwnerlessSamplesTakeOnlyNewSampleTimes) {
   writePose(palette, 16, 0.0);
   const void* model = address(0x4440);
   const void* asset = address(0x8880);
-  const uint64_t firstHash = hashMatrix3x4Array(palette, 12);
+  const uint64_t firstHash = digestMatrix3x4Array(palette, 12);
   PresentationFrame f{1.0, 2.0, 40, true};
   recordOwnerlessSample(model, asset, palette, 12, 16, 1, f);
   ExclusiveGuard guard(skeletalTableLock);
