@@ -163,24 +163,36 @@ void restartAt(SkeletalTrack& track, double time, uint64_t hash, bool rigid, con
   }
 }
 
-double jointTurnDegrees(const Matrix3x4& a, const Matrix3x4& b) {
-  const math::Quaternion qa = math::quaternionFromMatrix3x4(a);
-  const math::Quaternion qb = math::quaternionFromMatrix3x4(b);
-  double cosine = std::fabs(qa.w * qb.w + qa.x * qb.x + qa.y * qb.y + qa.z * qb.z);
-  if (cosine > 1.0) cosine = 1.0;
-  if (cosine < 0.0) cosine = 0.0;
-  return 2.0 * std::acos(cosine) * 180.0 / math::kPi;
-}
+// A band around the turn limit, in degrees: a joint's turn is worked out from
+// its two palette entries, as the limit is defined, only when the cosine of
+// its kept rotations lies within it. The kept rotations are the entries'
+// quaternions normalised once more, so their cosine is the defined one to a
+// few units in the last place (1e-15), and the band's edges (about 6e-7 in
+// the cosine) decide every joint outside it the same way the defined turn does.
+constexpr double kTurnBandDegrees = 1e-4;
+constexpr double kTurnBandCosineSlack = 1e-12;
 
-// Every joint stays within the travel and turn limits of a pair.
-bool continuous(const Matrix3x4* from, const Matrix3x4* to, uint32_t joints) {
-  for (uint32_t j = 0; j < joints; ++j) {
+// Every joint stays within the travel and turn limits of the track's current
+// palette and the sample (both rigid, with their kept rotations).
+bool continuous(const SkeletalTrack& track, const SkinnedSample& s) {
+  const Matrix3x4* from = track.currentPalette;
+  const Matrix3x4* to = s.content;
+  const math::PaletteRotations& a = track.currentRotations;
+  const math::PaletteRotations& b = *s.rotations;
+  const double halfTurnRadians = 0.5 * math::kPi / 180.0;
+  const double inside = std::cos((kMaxJointTurnDegrees - kTurnBandDegrees) * halfTurnRadians) + kTurnBandCosineSlack;
+  const double outside = std::cos((kMaxJointTurnDegrees + kTurnBandDegrees) * halfTurnRadians) - kTurnBandCosineSlack;
+  for (uint32_t j = 0; j < s.joints; ++j) {
     const double dx = double{to[j].m[3]} - double{from[j].m[3]};
     const double dy = double{to[j].m[7]} - double{from[j].m[7]};
     const double dz = double{to[j].m[11]} - double{from[j].m[11]};
     const double travel = std::sqrt(dx * dx + dy * dy + dz * dz);
     if (!isFiniteDouble(travel) || travel > kMaxJointTravel) return false;
-    const double turn = jointTurnDegrees(from[j], to[j]);
+    const double cosine = std::fabs(a.w[j] * b.w[j] + a.x[j] * b.x[j] + a.y[j] * b.y[j] + a.z[j] * b.z[j]);
+    if (cosine >= inside) continue;
+    if (cosine <= outside) return false;
+    const double turn =
+        math::rotationAngleDegrees(math::quaternionFromMatrix3x4(from[j]), math::quaternionFromMatrix3x4(to[j]));
     if (!isFiniteDouble(turn) || turn > kMaxJointTurnDegrees) return false;
   }
   return true;
@@ -222,7 +234,7 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
       track.previousTime = track.currentTime;
       track.currentTime = t;
       track.pairReady = false;
-    } else if (continuous(track.currentPalette, s.content, s.joints)) {
+    } else if (continuous(track, s)) {
       track.previousTime = track.currentTime;
       track.currentTime = t;
       math::paletteTranslations(track.currentPalette, s.joints, &track.previousTranslations);

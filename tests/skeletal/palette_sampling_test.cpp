@@ -159,7 +159,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SecondSample{"moved17", 2.02, 0.0, 17.0, 0, &SkeletalCounters::discontinuity, true},
                       SecondSample{"moved15", 2.02, 0.0, 15.0, 0, &SkeletalCounters::discontinuity, false},
                       SecondSample{"turned95", 2.02, 0.0, 0, 95.0, &SkeletalCounters::discontinuity, true},
-                      SecondSample{"turned85", 2.02, 0.0, 0, 85.0, &SkeletalCounters::discontinuity, false}),
+                      SecondSample{"turned85", 2.02, 0.0, 0, 85.0, &SkeletalCounters::discontinuity, false},
+                      // Within a ten-thousandth of a degree of the limit.
+                      SecondSample{"turned90up", 2.02, 0.0, 0, 90.00005, &SkeletalCounters::discontinuity, true},
+                      SecondSample{"turned90down", 2.02, 0.0, 0, 89.99995, &SkeletalCounters::discontinuity, false}),
     [](const ::testing::TestParamInfo<SecondSample>& info) { return std::string(info.param.name); });
 
 TEST_F(PaletteSamplingTest, NonRigidSampleDropsTheReferenceAndIsRecorded) {
