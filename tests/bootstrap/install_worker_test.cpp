@@ -124,6 +124,8 @@ TEST_F(InstallWorkerTest, TelemetryBlockIsCreatedWithItsHeader) {
   EXPECT_EQ(telemetryView->version, 1u);
   EXPECT_EQ(telemetryView->size, 144u);
   EXPECT_EQ(telemetryView->enabled, 0u);
+  munmap(telemetryView, telemetryView->size);
+  defaultPlatform().closeSharedMapping(telemetryMapping);
 }
 
 TEST_F(InstallWorkerTest, RefusedMappingIsLoggedAndInstallGoesOn) {
