@@ -10,7 +10,6 @@
 
 namespace corvane::diagnostics {
 
-using bootstrap::hostBase;
 using bootstrap::LogMessage;
 using os::ExclusiveGuard;
 using world::WorldTrack;
@@ -61,7 +60,7 @@ int selectionPass(const WorldTrack& t) {
 
 uint64_t vtableRvaOf(const void* classIdentity) {
   const uintptr_t value = reinterpret_cast<uintptr_t>(classIdentity);
-  const uintptr_t base = reinterpret_cast<uintptr_t>(hostBase);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(bootstrap::hostBase);
   return value < base ? value : value - base;
 }
 

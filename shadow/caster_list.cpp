@@ -14,11 +14,8 @@ namespace corvane::shadow {
 
 using bootstrap::kCasterListCountOffset;
 using bootstrap::kCasterTransformOffset;
-using camera::latestPresentationSerial;
 using diagnostics::bump;
-using os::SharedGuard;
 using patch::isReadableRange;
-using patch::ReadableRegionMemo;
 
 namespace {
 
@@ -42,7 +39,7 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
   diagnostics::ShadowCounters& c = diagnostics::counters.shadow;
   bump(c.proxyCalls);
   // The header itself is host memory too: probe it before reading the count.
-  ReadableRegionMemo probes;
+  patch::ReadableRegionMemo probes;
   if (!isReadableRange(probes, list, kCasterListHeaderSize)) return false;
   const auto* listBytes = static_cast<const uint8_t*>(list);
   const uint8_t* entries;
@@ -87,12 +84,12 @@ bool substituteCasterList(const void* list, uint8_t (&header)[kCasterListHeaderS
     }
     first = i;
     if (run == 0) continue;
-    const uint64_t serial = latestPresentationSerial.load(std::memory_order_acquire);
+    const uint64_t serial = camera::latestPresentationSerial.load(std::memory_order_acquire);
     if (serial == 0) continue;
     Matrix4x4 corrections[kLookupRun];
     bool found[kLookupRun];
     {
-      SharedGuard lookups(shadowPublicationLock);
+      os::SharedGuard lookups(shadowPublicationLock);
       for (uint32_t r = 0; r < run; ++r) {
         found[r] = findShadowCorrectionHeld(runTransform[r], runKey[r], serial, &corrections[r]);
       }

@@ -10,8 +10,6 @@ namespace corvane::shadow {
 
 using diagnostics::bump;
 using diagnostics::counters;
-using os::ExclusiveGuard;
-using os::SharedGuard;
 
 SlimLock shadowPublicationLock;
 ShadowSlot pointerTable[kShadowSlotCount];
@@ -45,7 +43,7 @@ void publishShadowCorrection(const void* keyPointer, uint64_t key, const Matrix4
   bool pointerPublished = false;
   bool contentPublished = false;
   {
-    ExclusiveGuard guard(shadowPublicationLock);
+    os::ExclusiveGuard guard(shadowPublicationLock);
     ShadowSlot* pointerTarget = nullptr;
     ShadowSlot* pointerStale = nullptr;
     for (uint32_t i = 0; i < kShadowProbes; ++i) {
@@ -82,7 +80,7 @@ void publishShadowCorrection(const void* keyPointer, uint64_t key, const Matrix4
 
 bool findShadowCorrection(const void* transform, const Matrix4x4& current, uint64_t serial, Matrix4x4* correction) {
   const uint64_t key = world::contentKey(current);
-  SharedGuard guard(shadowPublicationLock);
+  os::SharedGuard guard(shadowPublicationLock);
   return findShadowCorrectionHeld(transform, key, serial, correction);
 }
 

@@ -9,7 +9,6 @@
 
 namespace corvane::shadow {
 
-using os::kPageReadWrite;
 using os::platform;
 
 std::atomic<uint32_t> slotState{kSlotNone};
@@ -54,7 +53,7 @@ ShadowScratch* shadowScratchForThisThread() {
     return nullptr;
   }
   uint32_t previous = 0;
-  platform.protectPages(pages, sizeof(ShadowScratch), kPageReadWrite, &previous);
+  platform.protectPages(pages, sizeof(ShadowScratch), os::kPageReadWrite, &previous);
   if (!platform.setThreadSlotValue(index, pages)) {
     platform.releasePages(pages, sizeof(ShadowScratch));
     return nullptr;

@@ -8,10 +8,8 @@
 
 namespace corvane::shadow {
 
-using os::ExclusiveGuard;
-
 void resetShadowPublicationForTests() {
-  ExclusiveGuard guard(shadowPublicationLock);
+  os::ExclusiveGuard guard(shadowPublicationLock);
   std::memset(static_cast<void*>(pointerTable), 0, sizeof pointerTable);
   std::memset(static_cast<void*>(contentTable), 0, sizeof contentTable);
 }

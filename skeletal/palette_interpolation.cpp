@@ -17,20 +17,8 @@
 
 namespace corvane::skeletal {
 
-using bootstrap::hostAddress;
-using bootstrap::kModelAssetOffset;
-using bootstrap::kModelDepthValueOffset;
-using bootstrap::kModelJointsOffset;
-using bootstrap::kModelOwnerOffset;
-using bootstrap::kModelPaddedJointsOffset;
-using bootstrap::kModelPaletteOffset;
-using bootstrap::kModelUploadPendingOffset;
-using bootstrap::kPaddedJointsMask;
-using bootstrap::kSkinnedModelClassRva;
-using bootstrap::kSkinnedModelRecordLength;
 using bootstrap::readField;
 using bootstrap::settings;
-using camera::clampAlpha;
 using camera::copyPresentationFrame;
 using camera::kMaxSampleGap;
 using camera::kSampleTimeTolerance;
@@ -64,14 +52,14 @@ struct SkinnedSample {
 bool admitRecord(const uint8_t* record, SkinnedSample* out) {
   patch::ReadableRegionMemo probes;
   bump(c.calls);
-  if (!isReadableRange(probes, record, kSkinnedModelRecordLength)) {
+  if (!isReadableRange(probes, record, bootstrap::kSkinnedModelRecordLength)) {
     bump(c.rejectedLayout);
     return false;
   }
-  if (readField<const void*>(record, 0) != hostAddress(kSkinnedModelClassRva)) return false;
+  if (readField<const void*>(record, 0) != bootstrap::hostAddress(bootstrap::kSkinnedModelClassRva)) return false;
   bump(c.exactSkinned);
 
-  const float depth = readField<float>(record, kModelDepthValueOffset);
+  const float depth = readField<float>(record, bootstrap::kModelDepthValueOffset);
   const bool finiteDepth = math::isFiniteFloat(depth);
   const bool firstPerson = finiteDepth && depth > 0.0f && depth < world::kFirstPersonDepthLimit;
   const bool worldDepth = finiteDepth && std::fabs(depth) <= world::kWorldDepthTolerance;
@@ -84,12 +72,13 @@ bool admitRecord(const uint8_t* record, SkinnedSample* out) {
     return false;
   }
 
-  const void* asset = readField<const void*>(record, kModelAssetOffset);
-  const void* owner = readField<const void*>(record, kModelOwnerOffset);
-  const auto* palette = readField<const Matrix3x4*>(record, kModelPaletteOffset);
-  const uint32_t joints = readField<uint32_t>(record, kModelJointsOffset);
-  const uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
-  const int8_t pending = readField<int8_t>(record, kModelUploadPendingOffset);
+  const void* asset = readField<const void*>(record, bootstrap::kModelAssetOffset);
+  const void* owner = readField<const void*>(record, bootstrap::kModelOwnerOffset);
+  const auto* palette = readField<const Matrix3x4*>(record, bootstrap::kModelPaletteOffset);
+  const uint32_t joints = readField<uint32_t>(record, bootstrap::kModelJointsOffset);
+  const uint32_t padded =
+      readField<uint32_t>(record, bootstrap::kModelPaddedJointsOffset) & bootstrap::kPaddedJointsMask;
+  const int8_t pending = readField<int8_t>(record, bootstrap::kModelUploadPendingOffset);
   // The palette is read as an array of float matrices, which needs float alignment.
   const bool aligned = reinterpret_cast<uintptr_t>(palette) % alignof(Matrix3x4) == 0;
   const bool layoutOk = isReadableRange(probes, asset, 8) && palette != nullptr && aligned && joints >= 1 &&
@@ -267,7 +256,7 @@ void samplePalette(SkeletalTrack& track, const SkinnedSample& s, double t, uint6
 
 double blendFactor(const SkeletalTrack& track, double span, double presentationTime) {
   double alpha = (presentationTime - track.previousTime) / span;
-  alpha = clampAlpha(alpha);
+  alpha = camera::clampAlpha(alpha);
   return alpha;
 }
 

@@ -8,10 +8,7 @@
 
 namespace corvane::skeletal {
 
-using camera::kSampleTimeTolerance;
-using camera::kTrackStaleSerials;
 using diagnostics::counters;
-using os::ExclusiveGuard;
 
 SkeletalTrack skeletalTracks[kSkeletalTrackSlots];
 OwnerlessTrack ownerlessTracks[kOwnerlessTrackSlots];
@@ -20,7 +17,7 @@ SlimLock skeletalTableLock;
 
 namespace {
 
-bool isStale(uint64_t lastSerial, uint64_t serial) { return serial > lastSerial + kTrackStaleSerials; }
+bool isStale(uint64_t lastSerial, uint64_t serial) { return serial > lastSerial + camera::kTrackStaleSerials; }
 
 uint64_t takeTrackId() { return skeletalTrackIds.fetch_add(1, std::memory_order_relaxed); }
 
@@ -117,7 +114,7 @@ void recordNonRigidJoint(const Matrix3x4& joint, SkeletalTrack& track, uint32_t 
 
 void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4* palette, uint32_t joints,
                            uint32_t padded, int8_t pending, const PresentationFrame& frame) {
-  ExclusiveGuard guard(skeletalTableLock);
+  os::ExclusiveGuard guard(skeletalTableLock);
   OwnerlessTrack* track = findOwnerlessTrack(model, asset, frame.presentationSerial, true);
   if (track == nullptr) return;
   track->lastSerial = frame.presentationSerial;
@@ -125,7 +122,7 @@ void recordOwnerlessSample(const void* model, const void* asset, const Matrix3x4
   track->pending = pending;
   track->palette = palette;
   track->joints = joints;
-  if (track->samples > 0 && track->sampleTime + kSampleTimeTolerance >= frame.sampleTime) return;
+  if (track->samples > 0 && track->sampleTime + camera::kSampleTimeTolerance >= frame.sampleTime) return;
 
   const uint64_t hash = math::digestMatrix3x4Array(palette, joints);
   uint32_t firstNonRigid = kNoNonRigidJoint;

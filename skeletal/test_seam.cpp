@@ -7,10 +7,8 @@
 
 namespace corvane::skeletal {
 
-using os::ExclusiveGuard;
-
 void resetSkeletalTablesForTests() {
-  ExclusiveGuard guard(skeletalTableLock);
+  os::ExclusiveGuard guard(skeletalTableLock);
   std::memset(skeletalTracks, 0, sizeof skeletalTracks);
   std::memset(ownerlessTracks, 0, sizeof ownerlessTracks);
 }

@@ -8,15 +8,6 @@
 
 namespace corvane::world {
 
-using bootstrap::hostBase;
-using bootstrap::kModelAssetOffset;
-using bootstrap::kModelDepthValueOffset;
-using bootstrap::kModelJointsOffset;
-using bootstrap::kModelOwnerOffset;
-using bootstrap::kModelPaddedJointsOffset;
-using bootstrap::kModelRecordLength;
-using bootstrap::kPaddedJointsMask;
-using bootstrap::kSkinnedModelRecordLength;
 using bootstrap::readField;
 using bootstrap::settings;
 using diagnostics::bump;
@@ -56,7 +47,7 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
   *cinematic = false;
   *asset = nullptr;
   bump(c.candidates);
-  if (!isReadableRange(probes, record, kModelRecordLength)) return false;
+  if (!isReadableRange(probes, record, bootstrap::kModelRecordLength)) return false;
   const void* identity = readField<const void*>(record, 0);
   *classIdentity = identity;
 
@@ -68,30 +59,31 @@ bool identifyWorldModel(ReadableRegionMemo& probes, const uint8_t* record, const
   } else if (skinned) {
     bump(c.exactSkinned);
     if (!((settings.worldTransforms && settings.worldSkeletons) || settings.cinematicTransforms)) return false;
-    if (!isReadableRange(probes, record, kSkinnedModelRecordLength)) return false;
-    const void* assetPointer = readField<const void*>(record, kModelAssetOffset);
+    if (!isReadableRange(probes, record, bootstrap::kSkinnedModelRecordLength)) return false;
+    const void* assetPointer = readField<const void*>(record, bootstrap::kModelAssetOffset);
     *asset = assetPointer;
     if (!isReadableRange(probes, assetPointer, 8)) return false;
-    joints = readField<uint32_t>(record, kModelJointsOffset);
+    joints = readField<uint32_t>(record, bootstrap::kModelJointsOffset);
     if (joints < 1 || joints > kMaxModelJoints) return false;
-    const uint32_t padded = readField<uint32_t>(record, kModelPaddedJointsOffset) & kPaddedJointsMask;
+    const uint32_t padded =
+        readField<uint32_t>(record, bootstrap::kModelPaddedJointsOffset) & bootstrap::kPaddedJointsMask;
     const uint32_t expected = (joints + kJointPadding - 1) / kJointPadding * kJointPadding;
     if (padded != expected || padded > kMaxModelJoints) return false;
   } else {
     bump(c.rejectedVtable);
     const uintptr_t value = reinterpret_cast<uintptr_t>(identity);
-    const uintptr_t base = reinterpret_cast<uintptr_t>(hostBase);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(bootstrap::hostBase);
     if (value >= base) noteObservedVtable(value - base);
     return false;
   }
 
-  const float depth = readField<float>(record, kModelDepthValueOffset);
+  const float depth = readField<float>(record, bootstrap::kModelDepthValueOffset);
   if (!math::isFiniteFloat(depth) || !(static_cast<double>(depth < 0 ? -depth : depth) <= kWorldDepthTolerance)) {
     bump(c.rejectedDepth);
     return false;
   }
 
-  const void* owner = readField<const void*>(record, kModelOwnerOffset);
+  const void* owner = readField<const void*>(record, bootstrap::kModelOwnerOffset);
   *ownerKey = owner;
   if (owner == nullptr) {
     if (skinned && settings.cinematicTransforms && joints <= kMaxCinematicJoints) {

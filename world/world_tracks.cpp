@@ -9,8 +9,6 @@
 
 namespace corvane::world {
 
-using camera::kTrackStaleSerials;
-
 WorldTrack worldTrackTable[kWorldTrackCount];
 NonRigidTrack nonRigidTable[kNonRigidTrackCount];
 ShardedLock worldTrackLock;
@@ -23,7 +21,7 @@ namespace {
 
 uint64_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
-bool isStale(uint64_t lastSeenSerial, uint64_t serial) { return lastSeenSerial + kTrackStaleSerials < serial; }
+bool isStale(uint64_t lastSeenSerial, uint64_t serial) { return lastSeenSerial + camera::kTrackStaleSerials < serial; }
 
 // Starts a new track in `slot`, which keeps its key (model, ownerKey): all else
 // cleared, a new id, first seen at `serial`.
