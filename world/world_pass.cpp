@@ -308,11 +308,9 @@ void attachTrack(FactsMemo& memo, WorldTrack* track, const ModelSample& model) {
   memo.track = track;
 }
 
-// The host's two matrices are rigid with the same reflection; a refusal is
-// left in `visit`, to be counted after the locks.
-bool admitPair(FactsMemo& memo, const ModelSample& model, Visit* visit, bool* mirrored) {
-  const ScaledRigid& a = memo.of(model.current).decomposed;
-  const ScaledRigid& b = memo.of(model.previous).decomposed;
+// The host's two matrices, decomposed, are rigid with the same reflection; a
+// refusal is left in `visit`, to be counted after the locks.
+bool admissible(const ScaledRigid& a, const ScaledRigid& b, Visit* visit) {
   if (!a.ok || !b.ok) {
     visit->refusal = Visit::Refusal::kNonRigid;
     visit->refused[0] = a;
@@ -323,6 +321,13 @@ bool admitPair(FactsMemo& memo, const ModelSample& model, Visit* visit, bool* mi
     visit->refusal = Visit::Refusal::kParity;
     return false;
   }
+  return true;
+}
+
+bool admitPair(FactsMemo& memo, const ModelSample& model, Visit* visit, bool* mirrored) {
+  const ScaledRigid& a = memo.of(model.current).decomposed;
+  const ScaledRigid& b = memo.of(model.previous).decomposed;
+  if (!admissible(a, b, visit)) return false;
   countAdmitted(a, b);
   *mirrored = a.mirrored;
   return true;
@@ -563,14 +568,17 @@ void countRefusal(const uint8_t* record, const ModelSample& model, const Present
 
 // Runs `body` once with the model's track: under the part of the track lock
 // that guards its key when the track exists, else under the whole lock with
-// the track as then found (null when there is none yet).
-template <class Body>
-bool withModelTrack(const uint8_t* record, const void* ownerKey, uint64_t serial, Body body) {
+// the track as then found (null when there is none yet). Without a track, a
+// pair that `admitted` refuses would be refused from its first step with
+// nothing in the table read or changed, so the whole lock is not taken.
+template <class Body, class Admitted>
+bool withModelTrack(const uint8_t* record, const void* ownerKey, uint64_t serial, Body body, Admitted admitted) {
   {
     ExclusiveGuard part(worldTrackPart(record, ownerKey));
     WorldTrack* track = findWorldTrack(record, ownerKey, serial, false);
     if (track != nullptr) return body(track);
   }
+  if (!admitted()) return false;
   ExclusiveGuard table(worldTrackLock);
   return body(findWorldTrack(record, ownerKey, serial, false));
 }
@@ -594,9 +602,14 @@ bool prepareWorldCorrection(ReadableRegionMemo& probes, const uint8_t* record, c
   if (!identify(probes, record, &model)) return false;
   // One hold of the locks per visit.
   Visit visit;
-  const bool due = withModelTrack(record, model.ownerKey, frame.presentationSerial, [&](WorldTrack* track) {
-    return visitTrack(track, record, model, frame, key != nullptr, &visit);
-  });
+  const bool due = withModelTrack(
+      record, model.ownerKey, frame.presentationSerial,
+      [&](WorldTrack* track) { return visitTrack(track, record, model, frame, key != nullptr, &visit); },
+      [&] {
+        const ScaledRigid current = decomposeScaled(model.current);
+        return admissible(current, sameBits(model.previous, model.current) ? current : decomposeScaled(model.previous),
+                          &visit);
+      });
   if (!due) {
     countRefusal(record, model, frame, visit);
     return false;
