@@ -31,11 +31,19 @@ bool queryReadable(const void* address, uintptr_t* base, uintptr_t* end) {
   return true;
 }
 
+// The calling thread's own committed stack is readable while the thread runs
+// (a host often passes a block on its stack): a range inside it needs no query.
+bool insideOwnStack(uintptr_t begin, size_t length) {
+  uintptr_t low = 0, high = 0;
+  return os::platform.currentStack(&low, &high) && begin >= low && begin + length <= high;
+}
+
 }  // namespace
 
 bool isReadableRange(const void* address, size_t length) {
   const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
   if (begin == 0 || length == 0 || begin + length < begin) return false;
+  if (insideOwnStack(begin, length)) return true;
   uintptr_t base = 0, end = 0;
   return queryReadable(address, &base, &end) && begin + length <= end;
 }
@@ -46,6 +54,7 @@ bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t lengt
   for (int i = 0; i < ReadableRegionMemo::kRegions; ++i) {
     if (begin >= memo.begin[i] && begin + length <= memo.end[i]) return true;
   }
+  if (insideOwnStack(begin, length)) return true;
   uintptr_t base = 0, end = 0;
   if (!queryReadable(address, &base, &end)) return false;
   memo.begin[memo.next] = base;

@@ -86,6 +86,9 @@ uint32_t protectionFromPermissions(const char* perms) {
   return kPageNoAccess;
 }
 
+// Natively the stack is not told apart: every probe walks the map below.
+bool currentStack(uintptr_t*, uintptr_t*) { return false; }
+
 // Walks /proc/self/maps; a mapping holding the address is a committed region (a
 // mapping without any permission counts as reserved), the gap around it free.
 bool queryRegion(const void* address, MemoryRegion* out) {
@@ -297,6 +300,7 @@ constexpr PlatformOps kPosixPlatform = {
     currentProcessId,
     systemLimits,
     queryRegion,
+    currentStack,
     allocatePages,
     releasePages,
     protectPages,

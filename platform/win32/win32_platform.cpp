@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -48,6 +49,18 @@ bool queryRegion(const void* address, MemoryRegion* out) {
   out->state = info.State;
   out->protect = info.Protect;
   return true;
+}
+
+// From the thread's information block (gs:), with no system call. The pages
+// between the limit and the base are committed read-write: the guard page lies
+// below the limit, which moves down as the stack grows.
+bool currentStack(uintptr_t* low, uintptr_t* high) {
+  uintptr_t limit, base;
+  __asm__("movq %%gs:%c1, %0" : "=r"(limit) : "i"(offsetof(NT_TIB, StackLimit)));
+  __asm__("movq %%gs:%c1, %0" : "=r"(base) : "i"(offsetof(NT_TIB, StackBase)));
+  *low = limit;
+  *high = base;
+  return limit < base;
 }
 
 void* allocatePages(void* address, size_t size) {
@@ -207,6 +220,7 @@ constexpr PlatformOps kWin32Platform = {
     currentProcessId,
     systemLimits,
     queryRegion,
+    currentStack,
     allocatePages,
     releasePages,
     protectPages,

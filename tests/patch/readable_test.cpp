@@ -75,6 +75,26 @@ TEST_F(ReadableRealMemory, WithinOneCallARegionFoundReadableAnswersLaterProbesIn
   resetPlatform();
 }
 
+TEST(ReadableRange, ARangeInsideTheThreadsOwnStackNeedsNoQuery) {
+  static int queries = 0;
+  queries = 0;
+  platform.currentStack = [](uintptr_t* low, uintptr_t* high) {
+    *low = 0x20000000;
+    *high = 0x20010000;
+    return true;
+  };
+  platform.queryRegion = [](const void*, MemoryRegion*) { return ++queries, false; };
+  EXPECT_TRUE(isReadableRange(reinterpret_cast<void*>(0x20000000), 16));
+  ReadableRegionMemo probes;
+  EXPECT_TRUE(isReadableRange(probes, reinterpret_cast<void*>(0x2000fff0), 16));  // ends at the base
+  EXPECT_EQ(queries, 0);
+  EXPECT_FALSE(isReadableRange(probes, reinterpret_cast<void*>(0x2000fff0), 17));  // past the base: asked
+  EXPECT_FALSE(isReadableRange(reinterpret_cast<void*>(0x1ffffff0), 32));          // from below the limit: asked
+  EXPECT_FALSE(isReadableRange(nullptr, 8));
+  EXPECT_EQ(queries, 2);
+  resetPlatform();
+}
+
 // One region at 0x10000000 of 0x10000 bytes with the protection under test.
 MemoryRegion fakeRegion;
 bool fakeQuery(const void*, MemoryRegion* out) {
