@@ -51,15 +51,18 @@ bool isReadableRange(const void* address, size_t length) {
 bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length) {
   const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
   if (begin == 0 || length == 0 || begin + length < begin) return false;
-  for (int i = 0; i < ReadableRegionMemo::kRegions; ++i) {
-    if (begin >= memo.begin[i] && begin + length <= memo.end[i]) return true;
+  constexpr int kRegions = ReadableRegionMemo::kRegions;
+  for (int i = 1; i <= memo.count; ++i) {
+    const int k = (memo.next - i + kRegions) % kRegions;
+    if (begin >= memo.begin[k] && begin + length <= memo.end[k]) return true;
   }
   if (insideOwnStack(begin, length)) return true;
   uintptr_t base = 0, end = 0;
   if (!queryReadable(address, &base, &end)) return false;
   memo.begin[memo.next] = base;
   memo.end[memo.next] = end;
-  memo.next = (memo.next + 1) % ReadableRegionMemo::kRegions;
+  memo.next = (memo.next + 1) % kRegions;
+  if (memo.count < kRegions) ++memo.count;
   return begin + length <= end;
 }
 

@@ -13,14 +13,16 @@ namespace corvane::patch {
 bool isReadableRange(const void* address, size_t length);
 
 // The readable regions that earlier probes of the same hook call found (the
-// latest few). A later probe of that call lying inside one of them takes that
-// answer instead of asking again. Lives on the caller's stack for one call
-// only: a region can be freed between two calls.
+// latest kRegions, newest searched first: a caster list's transforms lie in a
+// few heap regions, often one after another). A later probe of that call lying
+// inside one of them takes that answer instead of asking again. Lives on the
+// caller's stack for one call only: a region can be freed between two calls.
 struct ReadableRegionMemo {
-  static constexpr int kRegions = 4;
-  uintptr_t begin[kRegions] = {};
-  uintptr_t end[kRegions] = {};
-  int next = 0;
+  static constexpr int kRegions = 16;
+  uintptr_t begin[kRegions];  // the first `count` entries are valid
+  uintptr_t end[kRegions];
+  int count = 0;
+  int next = 0;  // where the next region is kept
 };
 bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length);
 

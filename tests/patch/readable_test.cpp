@@ -75,6 +75,24 @@ TEST_F(ReadableRealMemory, WithinOneCallARegionFoundReadableAnswersLaterProbesIn
   resetPlatform();
 }
 
+TEST(ReadableRange, ACallRemembersItsLatestRegionsAndForgetsTheOldest) {
+  static int queries = 0;
+  queries = 0;
+  platform.queryRegion = [](const void* address, MemoryRegion* out) {
+    *out = {reinterpret_cast<uintptr_t>(address) & ~uintptr_t{0xFFF}, 0x1000, kMemCommit, kPageReadWrite};
+    return ++queries, true;
+  };
+  ReadableRegionMemo probes;
+  const auto probe = [&](int page) {
+    EXPECT_TRUE(isReadableRange(probes, reinterpret_cast<void*>(0x30000008 + 0x1000 * page), 8));
+  };
+  const int kept = ReadableRegionMemo::kRegions;
+  for (int page = 0; page <= kept; ++page) probe(page);
+  probe(kept), probe(1), probe(0);  // only the oldest, page 0, was given up
+  EXPECT_EQ(queries, kept + 2);
+  resetPlatform();
+}
+
 TEST(ReadableRange, ARangeInsideTheThreadsOwnStackNeedsNoQuery) {
   static int queries = 0;
   queries = 0;
