@@ -31,7 +31,7 @@ bool queryReadable(const void* address, uintptr_t* base, uintptr_t* end) {
   return true;
 }
 
-// The calling thread's own committed stack is readable while the thread runs
+// The calling thread's live stack, its callers' frames among them, is readable
 // (a host often passes a block on its stack): a range inside it needs no query.
 bool insideOwnStack(uintptr_t begin, size_t length) {
   uintptr_t low = 0, high = 0;

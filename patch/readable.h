@@ -8,8 +8,8 @@ namespace corvane::patch {
 // True only if `address` is not null, the `length` (> 0) bytes from it do not
 // wrap the address space, and all of them lie in one committed region whose
 // protection allows reading (and is not a guard page). Nothing is cached; a
-// range inside the calling thread's committed stack is known readable without
-// a query.
+// range inside the calling thread's live stack (from its stack pointer up) is
+// known readable without a query.
 bool isReadableRange(const void* address, size_t length);
 
 // The readable regions that earlier probes of the same hook call found (the

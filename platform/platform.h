@@ -62,8 +62,9 @@ struct PlatformOps {
   // Address space and code patching.
   void (*systemLimits)(SystemLimits* out);
   bool (*queryRegion)(const void* address, MemoryRegion* out);
-  // The calling thread's committed stack, [low, high): readable for as long as
-  // the thread runs. False when the build cannot tell (then every probe queries).
+  // The calling thread's live stack, [low, high): its frames from the stack
+  // pointer up to the stack's base, committed and readable. False when the
+  // build cannot tell (then every probe queries).
   bool (*currentStack)(uintptr_t* low, uintptr_t* high);
   // Commit and reserve `size` bytes read-write-execute, at `address` or, when it
   // is null, anywhere. Null on failure.

@@ -51,16 +51,18 @@ bool queryRegion(const void* address, MemoryRegion* out) {
   return true;
 }
 
-// From the thread's information block (gs:), with no system call. The pages
-// between the limit and the base are committed read-write: the guard page lies
-// below the limit, which moves down as the stack grows.
+// From the stack pointer up to the base the thread's information block (gs:)
+// gives, with no system call: the pages of the live frames, committed (a frame
+// touches its pages in order). Nothing when the stack pointer lies outside the
+// block's limit and base (a stack the program switched to on its own).
 bool currentStack(uintptr_t* low, uintptr_t* high) {
-  uintptr_t limit, base;
+  uintptr_t limit, base, sp;
   __asm__("movq %%gs:%c1, %0" : "=r"(limit) : "i"(offsetof(NT_TIB, StackLimit)));
   __asm__("movq %%gs:%c1, %0" : "=r"(base) : "i"(offsetof(NT_TIB, StackBase)));
-  *low = limit;
+  __asm__("movq %%rsp, %0" : "=r"(sp));
+  *low = sp;
   *high = base;
-  return limit < base;
+  return limit <= sp && sp < base;
 }
 
 void* allocatePages(void* address, size_t size) {
