@@ -41,11 +41,8 @@ bool insideOwnStack(uintptr_t begin, size_t length) {
 }  // namespace
 
 bool isReadableRange(const void* address, size_t length) {
-  const uintptr_t begin = reinterpret_cast<uintptr_t>(address);
-  if (begin == 0 || length == 0 || begin + length < begin) return false;
-  if (insideOwnStack(begin, length)) return true;
-  uintptr_t base = 0, end = 0;
-  return queryReadable(address, &base, &end) && begin + length <= end;
+  ReadableRegionMemo fresh;
+  return isReadableRange(fresh, address, length);
 }
 
 bool isReadableRange(ReadableRegionMemo& memo, const void* address, size_t length) {
