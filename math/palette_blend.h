@@ -61,6 +61,11 @@ bool avxPaletteBlendAvailable();
 // the same condition.
 void multiplyMatrix4x4Sse2(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out);
 void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out);
+struct SlotForms;
+// The kernels behind rewriteSlotForms, the same bit for bit as its five
+// products by multiplyMatrix4x4; the AVX one on the same condition.
+void rewriteSlotFormsSse2(const Matrix4x4& forward, const Matrix4x4& inverse, const SlotForms& in, SlotForms* out);
+void rewriteSlotFormsAvx(const Matrix4x4& forward, const Matrix4x4& inverse, const SlotForms& in, SlotForms* out);
 
 // The validation of interpolateMatrix3x4Array: every from[i] and to[i] below
 // count passes isRigidMatrix3x4. The AVX one, like the AVX kernel, only when

@@ -15,6 +15,7 @@
 #include "math/palette_blend.h"
 #include "math/rigidity_core.h"
 #include "math/rotation_core.h"
+#include "math/transform.h"
 #include "math/types.h"
 
 #pragma GCC push_options
@@ -49,17 +50,38 @@ __attribute__((target("avx"))) bool palettesAreRigidAvx(const Matrix3x4* from, c
 __attribute__((target("avx"))) uint32_t firstNonRigidJointAvx(const Matrix3x4* palette, uint32_t count) {
   return rigidity_lanes::firstNonRigid<rotation_lanes::AvxLanes>(palette, count);
 }
-// multiplyMatrix4x4 with a whole row of four doubles per register; the sums
-// are formed in the same order, so the product is the same bit for bit.
-__attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
-  __m256d rows[4];
-  alignas(32) double left[16];
+namespace {
+
+// A product's factors held as doubles: the left one element by element, to be
+// broadcast, the right one a row of four per register.
+struct WideLeft {
+  alignas(32) double m[16];
+};
+using WideRows = __m256d[4];
+
+__attribute__((target("avx"))) inline void widenLeft(const Matrix4x4& a, WideLeft* out) {
 #pragma GCC unroll 4
-  for (int k = 0; k < 4; ++k) {
-    rows[k] = _mm256_cvtps_pd(_mm_loadu_ps(&b.m[4 * k]));
-    _mm256_store_pd(&left[4 * k], _mm256_cvtps_pd(_mm_loadu_ps(&a.m[4 * k])));
-  }
-  // The four rows side by side, each a chain of adds in the order 0, k = 0..3.
+  for (int k = 0; k < 4; ++k) _mm256_store_pd(&out->m[4 * k], _mm256_cvtps_pd(_mm_loadu_ps(&a.m[4 * k])));
+}
+
+__attribute__((target("avx"))) inline void widenRows(const __m128 (&rows)[4], WideRows& out) {
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; ++k) out[k] = _mm256_cvtps_pd(rows[k]);
+}
+
+__attribute__((target("avx"))) inline void loadRows(const Matrix4x4& m, __m128 (&out)[4]) {
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; ++k) out[k] = _mm_loadu_ps(&m.m[4 * k]);
+}
+
+__attribute__((target("avx"))) inline void storeRows(const __m128 (&rows)[4], Matrix4x4* out) {
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; ++k) _mm_storeu_ps(&out->m[4 * k], rows[k]);
+}
+
+// The rows of left * right rounded to float: the four rows side by side, each
+// a chain of adds in the order 0, k = 0..3.
+__attribute__((target("avx"))) inline void product(const WideLeft& left, const WideRows& right, __m128 (&out)[4]) {
   __m256d sum[4];
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) sum[i] = _mm256_setzero_pd();
@@ -67,11 +89,54 @@ __attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, con
   for (int k = 0; k < 4; ++k) {
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
-      sum[i] = _mm256_add_pd(sum[i], _mm256_mul_pd(_mm256_broadcast_sd(&left[4 * i + k]), rows[k]));
+      sum[i] = _mm256_add_pd(sum[i], _mm256_mul_pd(_mm256_broadcast_sd(&left.m[4 * i + k]), right[k]));
   }
-  // Every input is read before `out` is written: it may be `a` or `b`.
 #pragma GCC unroll 4
-  for (int i = 0; i < 4; ++i) _mm_storeu_ps(&out->m[4 * i], _mm256_cvtpd_ps(sum[i]));
+  for (int i = 0; i < 4; ++i) out[i] = _mm256_cvtpd_ps(sum[i]);
+}
+
+}  // namespace
+
+// multiplyMatrix4x4 with a whole row of four doubles per register; the sums
+// are formed in the same order, so the product is the same bit for bit.
+__attribute__((target("avx"))) void multiplyMatrix4x4Avx(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
+  WideLeft left;
+  widenLeft(a, &left);
+  __m128 rows[4];
+  loadRows(b, rows);
+  WideRows right;
+  widenRows(rows, right);
+  // Every input is read before `out` is written: it may be `a` or `b`.
+  product(left, right, rows);
+  storeRows(rows, out);
+}
+
+// The slot rewrite's five products, the intermediate ones (W' and the step
+// V * W') kept in registers as the right factor of the next.
+__attribute__((target("avx"))) void rewriteSlotFormsAvx(const Matrix4x4& forward, const Matrix4x4& inverse,
+                                                        const SlotForms& in, SlotForms* out) {
+  WideLeft f, v, d1, d2;
+  widenLeft(forward, &f);
+  widenLeft(in.inverse, &v);
+  widenLeft(in.derived1, &d1);
+  widenLeft(in.derived2, &d2);
+  __m128 rows[4], world[4], inverseWorld[4], derived1[4], derived2[4];
+  WideRows right;
+  loadRows(in.world, rows);
+  widenRows(rows, right);
+  product(f, right, world);
+  loadRows(inverse, rows);
+  widenRows(rows, right);
+  product(v, right, inverseWorld);
+  widenRows(world, right);
+  product(v, right, rows);  // the step
+  widenRows(rows, right);
+  product(d1, right, derived1);
+  product(d2, right, derived2);
+  storeRows(world, &out->world);
+  storeRows(inverseWorld, &out->inverse);
+  storeRows(derived1, &out->derived1);
+  storeRows(derived2, &out->derived2);
 }
 #pragma GCC pop_options
 

@@ -154,6 +154,21 @@ void multiplyMatrix4x4(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
   else multiplyMatrix4x4Sse2(a, b, out);
 }
 
+void rewriteSlotForms(const Matrix4x4& forward, const Matrix4x4& inverse, const SlotForms& in, SlotForms* out) {
+  if (avxPaletteBlendAvailable()) rewriteSlotFormsAvx(forward, inverse, in, out);
+  else rewriteSlotFormsSse2(forward, inverse, in, out);
+}
+
+void rewriteSlotFormsSse2(const Matrix4x4& forward, const Matrix4x4& inverse, const SlotForms& in, SlotForms* out) {
+  Matrix4x4 world, step;
+  multiplyMatrix4x4Sse2(forward, in.world, &world);
+  multiplyMatrix4x4Sse2(in.inverse, world, &step);
+  multiplyMatrix4x4Sse2(in.inverse, inverse, &out->inverse);
+  multiplyMatrix4x4Sse2(in.derived1, step, &out->derived1);
+  multiplyMatrix4x4Sse2(in.derived2, step, &out->derived2);
+  out->world = world;
+}
+
 void multiplyMatrix4x4Sse2(const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* out) {
   // Two columns per register: element (i, j) is still 0 + a_i0*b_0j + a_i1*b_1j +
   // a_i2*b_2j + a_i3*b_3j, added in that order in 64-bit and rounded once.

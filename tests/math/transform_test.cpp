@@ -406,6 +406,20 @@ TEST(Multiply, FullFourByFourProductWithSignedZeros) {
   Matrix4x4 one = identity4();
   multiplyMatrix4x4(negZero, one, &p);
   for (float v : p.m) EXPECT_FALSE(std::signbit(v));
+  // The slot rewrite's kernels, in place, give each product's bits (the AVX one
+  // keeps W' and V*W' in registers between products).
+  SlotForms in{a, b, ones, cancelling}, want;
+  multiplyMatrix4x4(b, in.world, &want.world);
+  multiplyMatrix4x4(in.inverse, a, &want.inverse);
+  multiplyMatrix4x4(in.inverse, want.world, &p);
+  multiplyMatrix4x4(in.derived1, p, &want.derived1);
+  multiplyMatrix4x4(in.derived2, p, &want.derived2);
+  for (auto kernel : {rewriteSlotFormsSse2, rewriteSlotFormsAvx, rewriteSlotForms}) {
+    if (kernel == rewriteSlotFormsAvx && !avxPaletteBlendAvailable()) continue;
+    SlotForms forms = in;
+    kernel(b, a, forms, &forms);
+    EXPECT_EQ(std::memcmp(&forms, &want, sizeof forms), 0);
+  }
   // In place: the identity on the right reproduces the left factor.
   const Matrix4x4 before = a;
   multiplyMatrix4x4(a, one, &a);
