@@ -71,16 +71,16 @@ struct FactsMemo {
     entry.inverseKnown = false;
     seeded = count;
   }
-
-  const Matrix4x4* inverseOf(const Matrix4x4& m) {
-    MatrixFacts& entry = of(m);
-    if (!entry.inverseKnown) {
-      entry.inverseOk = math::inverseAffine(entry.matrix, &entry.inverse);
-      entry.inverseKnown = true;
-    }
-    return entry.inverseOk ? &entry.inverse : nullptr;
-  }
 };
+
+// The inverse of an entry's matrix, worked out when first asked for.
+const Matrix4x4* inverseOf(MatrixFacts& entry) {
+  if (!entry.inverseKnown) {
+    entry.inverseOk = math::inverseAffine(entry.matrix, &entry.inverse);
+    entry.inverseKnown = true;
+  }
+  return entry.inverseOk ? &entry.inverse : nullptr;
+}
 
 bool sameBits(const Matrix4x4& a, const Matrix4x4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -128,20 +128,22 @@ bool differsDecomposed(const ScaledRigid& a, const ScaledRigid& b, double distan
   return std::fabs(a.scale - b.scale) > scaleTolerance;
 }
 
+bool differs(const MatrixFacts& a, const MatrixFacts& b) {
+  return differsDecomposed(a.decomposed, b.decomposed, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
+}
+
 bool differs(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b) {
   const ScaledRigid da = memo.of(a).decomposed;
   return differsDecomposed(da, memo.of(b).decomposed, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
 }
 
-// relativeTransforms(a, b) from what the memo knows.
-bool relativePair(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b, Matrix4x4* forward, Matrix4x4* backward) {
-  const ScaledRigid& da = memo.of(a).decomposed;
-  const ScaledRigid& db = memo.of(b).decomposed;
-  if (!da.ok || !db.ok || da.mirrored != db.mirrored) return false;
-  const Matrix4x4* inverseA = memo.inverseOf(a);
-  const Matrix4x4* inverseB = inverseA != nullptr ? memo.inverseOf(b) : nullptr;
+// relativeTransforms(a, b) from what the memo knows of a and b.
+bool relativePair(MatrixFacts& a, MatrixFacts& b, Matrix4x4* forward, Matrix4x4* backward) {
+  if (!a.decomposed.ok || !b.decomposed.ok || a.decomposed.mirrored != b.decomposed.mirrored) return false;
+  const Matrix4x4* inverseA = inverseOf(a);
+  const Matrix4x4* inverseB = inverseA != nullptr ? inverseOf(b) : nullptr;
   if (inverseA == nullptr || inverseB == nullptr) return false;
-  return math::relativeTransformsOf(a, *inverseA, b, *inverseB, forward, backward);
+  return math::relativeTransformsOf(a.matrix, *inverseA, b.matrix, *inverseB, forward, backward);
 }
 
 // A sample time that breaks a track whose latest sample is at `latest`:
@@ -463,11 +465,17 @@ bool buildCorrections(FactsMemo& memo, WorldTrack* track, const ModelSample& mod
                          sameBits(model.previous, track->restKey) && sameBits(presented, track->restMatrix) &&
                          sameBits(presentedPrevious, track->restMatrix);
   if (restHolds && !track->restDiffers) return false;
-  const bool changedCurrent = differs(memo, model.current, presented);
-  const bool changedPrevious = differs(memo, model.previous, presentedPrevious);
+  // Each matrix is looked up once: the call meets too few to fill the memo, so
+  // no lookup here replaces an entry another one returned.
+  MatrixFacts& current = memo.of(model.current);
+  MatrixFacts& shown = memo.of(presented);
+  const bool changedCurrent = differs(current, shown);
+  MatrixFacts& previous = memo.of(model.previous);
+  MatrixFacts& shownBefore = memo.of(presentedPrevious);
+  const bool changedPrevious = differs(previous, shownBefore);
   if (!(changedCurrent || changedPrevious)) return false;
-  if (!relativePair(memo, model.current, presented, &pairs->currentForward, &pairs->currentInverse) ||
-      !relativePair(memo, model.previous, presentedPrevious, &pairs->previousForward, &pairs->previousInverse)) {
+  if (!relativePair(current, shown, &pairs->currentForward, &pairs->currentInverse) ||
+      !relativePair(previous, shownBefore, &pairs->previousForward, &pairs->previousInverse)) {
     return false;
   }
   pairs->presentationSerial = serial;
