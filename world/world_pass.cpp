@@ -60,6 +60,7 @@ struct FactsMemo {
     entry.matrix = m;
     entry.decomposed = decomposeScaled(m);
     entry.inverseKnown = false;
+    entry.selfKnown = false;
     return entry;
   }
 
@@ -69,6 +70,7 @@ struct FactsMemo {
     entry.matrix = m;
     entry.decomposed = decomposed;
     entry.inverseKnown = false;
+    entry.selfKnown = false;
     seeded = count;
   }
 };
@@ -128,13 +130,23 @@ bool differsDecomposed(const ScaledRigid& a, const ScaledRigid& b, double distan
   return std::fabs(a.scale - b.scale) > scaleTolerance;
 }
 
-bool differs(const MatrixFacts& a, const MatrixFacts& b) {
-  return differsDecomposed(a.decomposed, b.decomposed, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
+// A memo holds one entry per matrix, so the same entry twice is the same
+// bytes twice: a comparison a track's sample makes with itself between two
+// samples, answered once per matrix.
+bool differs(MatrixFacts& a, MatrixFacts& b) {
+  if (&a == &b && a.selfKnown) return a.selfDiffers;
+  const bool answer =
+      differsDecomposed(a.decomposed, b.decomposed, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
+  if (&a == &b) {
+    a.selfDiffers = answer;
+    a.selfKnown = true;
+  }
+  return answer;
 }
 
 bool differs(FactsMemo& memo, const Matrix4x4& a, const Matrix4x4& b) {
-  const ScaledRigid da = memo.of(a).decomposed;
-  return differsDecomposed(da, memo.of(b).decomposed, kSameDistanceTolerance, kSameAngleDegrees, kSameScaleTolerance);
+  MatrixFacts& facts = memo.of(a);
+  return differs(facts, memo.of(b));
 }
 
 // relativeTransforms(a, b) from what the memo knows of a and b.

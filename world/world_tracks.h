@@ -18,14 +18,16 @@ using os::ShardedLock;
 using os::SlimLock;
 
 // What the world pass learned of one matrix: its decomposition and, once
-// asked for, its inverse. The functions are pure, so the same bytes always get
-// the same answers.
+// asked for, its inverse and whether it differs from itself. The functions are
+// pure, so the same bytes always get the same answers.
 struct MatrixFacts {
   Matrix4x4 matrix;
   math::ScaledRigid decomposed;
   Matrix4x4 inverse;
   bool inverseKnown;
   bool inverseOk;
+  bool selfKnown;
+  bool selfDiffers;
 };
 constexpr uint32_t kKeptFacts = 3;
 
