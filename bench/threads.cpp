@@ -4,12 +4,10 @@
 // characters). The same models are shared out among the threads, so the CPU
 // time per call (summed over the threads) of a run on 4 threads compared with
 // the run on 1 shows what contention adds. The *Locks variants time every
-// reader/writer lock the hooks take (this program stands in front of the
-// pthread rwlock calls that SlimLock makes natively): per call, the time spent
-// waiting to acquire and the time an exclusive lock is held.
+// reader/writer lock the hooks take (the link wraps the native SlimLock
+// operations with the ones below): per call, the time spent waiting to acquire
+// and the time an exclusive lock is held.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
-#include <pthread.h>
 #include <sys/mman.h>
 
 #include <atomic>
@@ -45,15 +43,13 @@ using namespace corvane::world;
 
 namespace {
 
-using LockFn = int (*)(pthread_rwlock_t*);
-LockFn realWrlock, realRdlock, realTryWrlock, realTryRdlock, realUnlock;
 std::atomic<bool> timingLocks{false};
 
 struct LockTimes {
   int64_t waitNs;
   int64_t heldNs;
   int64_t exclusive;  // exclusive acquisitions
-  const pthread_rwlock_t* held;
+  const SlimLock* held;
   int64_t heldSince;
   int64_t triedSince;  // first failed try of the acquisition under way, or 0
 };
@@ -64,24 +60,17 @@ int64_t nowNs() {
       .count();
 }
 
-[[gnu::constructor]] void findRealLocks() {
-  realWrlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_wrlock"));
-  realRdlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_rdlock"));
-  realTryWrlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_trywrlock"));
-  realTryRdlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_tryrdlock"));
-  realUnlock = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_rwlock_unlock"));
-}
-
 // A busy lock is tried a few times before the thread waits for it: the wait
 // runs from the first failed try to the acquisition.
-int timedAcquire(LockFn real, pthread_rwlock_t* lock, bool exclusive, bool attempt = false) {
-  if (!timingLocks.load(std::memory_order_relaxed)) return real(lock);
+template <class Acquire>
+bool timedAcquire(Acquire acquire, const SlimLock* lock, bool exclusive, bool attempt) {
+  if (!timingLocks.load(std::memory_order_relaxed)) return acquire();
   const int64_t start = lockTimes.triedSince != 0 ? lockTimes.triedSince : nowNs();
-  const int result = real(lock);
+  const bool taken = acquire();
   const int64_t acquired = nowNs();
-  if (attempt && result != 0) {
+  if (attempt && !taken) {
     if (lockTimes.triedSince == 0) lockTimes.triedSince = start;
-    return result;
+    return false;
   }
   lockTimes.triedSince = 0;
   lockTimes.waitNs += acquired - start;
@@ -90,27 +79,49 @@ int timedAcquire(LockFn real, pthread_rwlock_t* lock, bool exclusive, bool attem
     lockTimes.held = lock;
     lockTimes.heldSince = acquired;
   }
-  return result;
+  return true;
 }
 
-}  // namespace
-
-extern "C" int pthread_rwlock_wrlock(pthread_rwlock_t* lock) noexcept { return timedAcquire(realWrlock, lock, true); }
-extern "C" int pthread_rwlock_rdlock(pthread_rwlock_t* lock) noexcept { return timedAcquire(realRdlock, lock, false); }
-extern "C" int pthread_rwlock_trywrlock(pthread_rwlock_t* lock) noexcept {
-  return timedAcquire(realTryWrlock, lock, true, true);
-}
-extern "C" int pthread_rwlock_tryrdlock(pthread_rwlock_t* lock) noexcept {
-  return timedAcquire(realTryRdlock, lock, false, true);
-}
-extern "C" int pthread_rwlock_unlock(pthread_rwlock_t* lock) noexcept {
-  // One exclusive hold is timed at a time: a visit holds one lock, and the
-  // rare hold of a whole table (every part, in order) times as its last part.
+// One exclusive hold is timed at a time: a visit holds one lock, and the rare
+// hold of a whole table (every part, in order) times as its last part.
+void endHold(const SlimLock* lock) {
   if (lockTimes.held == lock) {
     lockTimes.heldNs += nowNs() - lockTimes.heldSince;
     lockTimes.held = nullptr;
   }
-  return realUnlock(lock);
+}
+
+}  // namespace
+
+// The link (bench/CMakeLists.txt) sends the hooks' calls of the native lock
+// operations to the __wrap_ functions; __real_ names the operation itself.
+extern "C" {
+bool __real__ZN7corvane2os16tryLockExclusiveERNS0_8SlimLockE(SlimLock& l);   // tryLockExclusive
+bool __real__ZN7corvane2os13tryLockSharedERNS0_8SlimLockE(SlimLock& l);      // tryLockShared
+void __real__ZN7corvane2os17waitLockExclusiveERNS0_8SlimLockE(SlimLock& l);  // waitLockExclusive
+void __real__ZN7corvane2os14waitLockSharedERNS0_8SlimLockE(SlimLock& l);     // waitLockShared
+void __real__ZN7corvane2os15unlockExclusiveERNS0_8SlimLockE(SlimLock& l);    // unlockExclusive
+void __real__ZN7corvane2os12unlockSharedERNS0_8SlimLockE(SlimLock& l);       // unlockShared
+
+bool __wrap__ZN7corvane2os16tryLockExclusiveERNS0_8SlimLockE(SlimLock& l) {
+  return timedAcquire([&] { return __real__ZN7corvane2os16tryLockExclusiveERNS0_8SlimLockE(l); }, &l, true, true);
+}
+bool __wrap__ZN7corvane2os13tryLockSharedERNS0_8SlimLockE(SlimLock& l) {
+  return timedAcquire([&] { return __real__ZN7corvane2os13tryLockSharedERNS0_8SlimLockE(l); }, &l, false, true);
+}
+void __wrap__ZN7corvane2os17waitLockExclusiveERNS0_8SlimLockE(SlimLock& l) {
+  timedAcquire([&] { return __real__ZN7corvane2os17waitLockExclusiveERNS0_8SlimLockE(l), true; }, &l, true, false);
+}
+void __wrap__ZN7corvane2os14waitLockSharedERNS0_8SlimLockE(SlimLock& l) {
+  timedAcquire([&] { return __real__ZN7corvane2os14waitLockSharedERNS0_8SlimLockE(l), true; }, &l, false, false);
+}
+void __wrap__ZN7corvane2os15unlockExclusiveERNS0_8SlimLockE(SlimLock& l) {
+  endHold(&l);
+  __real__ZN7corvane2os15unlockExclusiveERNS0_8SlimLockE(l);
+}
+void __wrap__ZN7corvane2os12unlockSharedERNS0_8SlimLockE(SlimLock& l) {
+  __real__ZN7corvane2os12unlockSharedERNS0_8SlimLockE(l);
+}
 }
 
 namespace {

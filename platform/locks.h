@@ -1,9 +1,10 @@
-// Slim reader/writer locks: SRWLOCK on Windows, a pthread rwlock natively.
+// Slim reader/writer locks: SRWLOCK on Windows, an atomic word natively.
 // Zero-initialised storage is an unlocked lock on both, so locks live in static
 // storage without constructors.
 #pragma once
 #include <emmintrin.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,8 +13,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#else
-#include <pthread.h>
 #endif
 
 namespace corvane::os {
@@ -29,15 +28,19 @@ inline void waitLockShared(SlimLock& l) { AcquireSRWLockShared(&l.native); }
 inline void unlockExclusive(SlimLock& l) { ReleaseSRWLockExclusive(&l.native); }
 inline void unlockShared(SlimLock& l) { ReleaseSRWLockShared(&l.native); }
 #else
+// Natively, the same shape as an SRW lock (platform/posix/posix_locks.cpp),
+// and out of line as the system's calls are, so a program can wrap them at
+// link time (the threads benchmark times every hold that way).
 struct SlimLock {
-  pthread_rwlock_t native = PTHREAD_RWLOCK_INITIALIZER;
+  std::atomic<uint32_t> word{0};      // free, a writer, or a count of readers
+  std::atomic<uint32_t> sleepers{0};  // threads asleep on the word, or about to be
 };
-inline bool tryLockExclusive(SlimLock& l) { return pthread_rwlock_trywrlock(&l.native) == 0; }
-inline bool tryLockShared(SlimLock& l) { return pthread_rwlock_tryrdlock(&l.native) == 0; }
-inline void waitLockExclusive(SlimLock& l) { pthread_rwlock_wrlock(&l.native); }
-inline void waitLockShared(SlimLock& l) { pthread_rwlock_rdlock(&l.native); }
-inline void unlockExclusive(SlimLock& l) { pthread_rwlock_unlock(&l.native); }
-inline void unlockShared(SlimLock& l) { pthread_rwlock_unlock(&l.native); }
+bool tryLockExclusive(SlimLock& l);
+bool tryLockShared(SlimLock& l);
+void waitLockExclusive(SlimLock& l);
+void waitLockShared(SlimLock& l);
+void unlockExclusive(SlimLock& l);
+void unlockShared(SlimLock& l);
 #endif
 
 // Every hold in the hook bodies is short, and a thread that waits for a lock

@@ -1,14 +1,16 @@
 // The report schedule claimed from several threads at once: one report per due
-// serial; and the counters the reports read, counted by more threads than they
-// have copies.
+// serial; the counters the reports read, counted by more threads than they
+// have copies; and the slim lock the tables are guarded by.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "diagnostics/counters.h"
 #include "diagnostics/report_schedule.h"
+#include "platform/locks.h"
 #include "platform/thread_key.h"
 
 using namespace corvane::diagnostics;
@@ -71,6 +73,34 @@ TEST(CountersConcurrency, EveryIncrementIsCountedOnceWhateverCopyItLandsIn) {
   go.store(true);
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(read(shared) - before, 24u * 20000u);
+}
+
+// Holds long enough that the threads waiting give up spinning and sleep: a
+// writer is alone, a reader never sees half a write, and every sleeper wakes.
+TEST(SlimLockConcurrency, WritersAreAloneAndEverySleeperWakes) {
+  corvane::os::SlimLock lock;
+  uint64_t first = 0, second = 0;  // written only under the exclusive hold
+  std::atomic<int> halfWrites{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i) {
+        if ((i + t) % 2 == 0) {
+          corvane::os::ExclusiveGuard hold(lock);
+          ++first;
+          std::this_thread::sleep_for(std::chrono::microseconds(20));
+          ++second;
+        } else {
+          corvane::os::SharedGuard hold(lock);
+          if (first != second) halfWrites.fetch_add(1);
+          std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(first, 200u);
+  EXPECT_EQ(second, 200u);
+  EXPECT_EQ(halfWrites.load(), 0);
 }
 
 }  // namespace
