@@ -27,10 +27,12 @@ bool rewriteSlotGroup(uint8_t* recordCopy, uint64_t worldOffset, uint64_t invers
   std::memcpy(&forms.inverse, recordCopy + inverseOffset, sizeof forms.inverse);
   std::memcpy(&forms.derived1, recordCopy + derived1Offset, sizeof forms.derived1);
   std::memcpy(&forms.derived2, recordCopy + derived2Offset, sizeof forms.derived2);
-  if (!isFinite(forms)) return false;
   // W' = F*W, V' = V*G, and the step from the host's world matrix to the
   // corrected one, V*W', on the model side of each derived form.
   rewriteSlotForms(forward, inverse, forms, &forms);
+  // One test covers the host's forms too: every entry of W, V and a derived
+  // form is a term of some sum of W', V' or the derived form's rewrite, and a
+  // sum with an infinite or NaN term is itself infinite or NaN.
   if (!isFinite(forms)) return false;
   std::memcpy(recordCopy + worldOffset, &forms.world, sizeof forms.world);
   std::memcpy(recordCopy + inverseOffset, &forms.inverse, sizeof forms.inverse);

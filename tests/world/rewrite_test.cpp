@@ -77,16 +77,22 @@ TEST(RewriteSlotGroup, NonFiniteInputOrResultWritesNothing) {
   useModelHost();
   const Matrix4x4 forward = placementMatrix({0, 1});
   const Matrix4x4 inverse = placementInverse({0, 1});
+  // Every entry of every form, infinite or NaN, whatever it is multiplied by.
+  const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                       -std::numeric_limits<float>::infinity()};
   for (int form = 0; form < 4; ++form) {
-    RecordCopy copy;
-    setWorldMatrices(copy.data(), {5, 1, 2, 3}, {5, 1, 2, 3});
-    const uint64_t offsets[4] = {kCurrentSlots.world, kCurrentSlots.inverse, kCurrentSlots.derived1,
-                                 kCurrentSlots.derived2};
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    std::memcpy(copy.data() + offsets[form] + 4 * 6, &nan, 4);
-    const std::vector<uint8_t> before = copy.bytes;
-    EXPECT_FALSE(rewriteSlotGroup(copy.data(), kCurrentSlots, forward, inverse)) << form;
-    EXPECT_EQ(copy.bytes, before) << form;
+    for (int entry = 0; entry < 16; ++entry) {
+      for (float value : bad) {
+        RecordCopy copy;
+        setWorldMatrices(copy.data(), {5, 1, 2, 3}, {5, 1, 2, 3});
+        const uint64_t offsets[4] = {kCurrentSlots.world, kCurrentSlots.inverse, kCurrentSlots.derived1,
+                                     kCurrentSlots.derived2};
+        std::memcpy(copy.data() + offsets[form] + 4 * entry, &value, 4);
+        const std::vector<uint8_t> before = copy.bytes;
+        EXPECT_FALSE(rewriteSlotGroup(copy.data(), kCurrentSlots, forward, inverse)) << form << " " << entry;
+        EXPECT_EQ(copy.bytes, before) << form << " " << entry;
+      }
+    }
   }
 
   // Finite inputs whose products overflow.
