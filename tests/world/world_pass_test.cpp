@@ -116,7 +116,7 @@ TEST_F(WorldPassTest, ModelAtRestGetsNoCorrection) {
   for (uint64_t serial = 3; serial <= 12; ++serial, ++visits) {
     const double sampleTime = 0.0333 * static_cast<double>(1 + (serial - 2) / 3);
     EXPECT_FALSE(visit(serial, 0.0333 + 0.012 * static_cast<double>(serial - 2), sampleTime));
-    if (serial % 4 == 0 && ++visits) EXPECT_FALSE(visit(serial, 0.0, sampleTime));
+    EXPECT_FALSE(serial % 4 == 0 && ++visits && visit(serial, 0.0, sampleTime));
     EXPECT_EQ(track().currentSampleTime, sampleTime);
   }
   EXPECT_EQ(read(c.pairs), pairs + 4);

@@ -111,7 +111,7 @@ TEST_F(WorldReportTest, ThreePassSelectionAndCarryForward) {
     std::vector<uint64_t> out;
     for (const std::string& line : lines) {
       unsigned long long id;
-      if (std::sscanf(line.c_str(), "World track frame=%*llu id=%llu", &id) == 1) out.push_back(id);
+      if (std::sscanf(line.c_str(), "World track frame=%*[0-9] id=%llu", &id) == 1) out.push_back(id);
     }
     return out;
   };
