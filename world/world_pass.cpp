@@ -26,6 +26,8 @@ using os::ExclusiveGuard;
 
 namespace {
 
+bool sameBits(const Matrix4x4& a, const Matrix4x4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 // What one call learned of each distinct matrix it compared, blended or
 // inverted. Within one call the same matrix turns up many times (the host's
 // current matrix is usually the track's latest sample and often the host's
@@ -43,35 +45,36 @@ struct FactsMemo {
 
   MatrixFacts* find(const Matrix4x4& m) {
     for (int i = 0; i < count; ++i) {
-      if (std::memcmp(&entries[i].matrix, &m, sizeof m) == 0) return &entries[i];
+      if (sameBits(entries[i].matrix, m)) return &entries[i];
     }
     // Read the count on every search: a track taken over by another model
     // during the visit has none.
     const uint32_t kept = track != nullptr ? track->keptCount : 0;
     for (uint32_t i = 0; i < kept; ++i) {
-      if (std::memcmp(&track->kept[i].matrix, &m, sizeof m) == 0) return &track->kept[i];
+      if (sameBits(track->kept[i].matrix, m)) return &track->kept[i];
     }
     return nullptr;
   }
 
   MatrixFacts& of(const Matrix4x4& m) {
     if (MatrixFacts* known = find(m)) return *known;
-    MatrixFacts& entry = entries[count < kCapacity ? count++ : kCapacity - 1];
-    entry.matrix = m;
-    entry.decomposed = decomposeScaled(m);
-    entry.inverseKnown = false;
-    entry.selfKnown = false;
-    return entry;
+    return add(m, decomposeScaled(m));
   }
 
   // Takes what is already known of `m` (the same bytes give the same facts).
   void seed(const Matrix4x4& m, const ScaledRigid& decomposed) {
-    MatrixFacts& entry = entries[count++];
+    add(m, decomposed);
+    seeded = count;
+  }
+
+  // A new entry; the inverse and the comparison with itself wait until asked for.
+  MatrixFacts& add(const Matrix4x4& m, const ScaledRigid& decomposed) {
+    MatrixFacts& entry = entries[count < kCapacity ? count++ : kCapacity - 1];
     entry.matrix = m;
     entry.decomposed = decomposed;
     entry.inverseKnown = false;
     entry.selfKnown = false;
-    seeded = count;
+    return entry;
   }
 };
 
@@ -83,8 +86,6 @@ const Matrix4x4* inverseOf(MatrixFacts& entry) {
   }
   return entry.inverseOk ? &entry.inverse : nullptr;
 }
-
-bool sameBits(const Matrix4x4& a, const Matrix4x4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Keeps in the track the facts this call worked out for the track's own
 // latest matrices, in the places of kept facts of matrices it no longer has.
